@@ -1,0 +1,10 @@
+# One sanitizer flavour per build tree, applied to everything in it.
+if(KTEV_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KTEV_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT KTEV_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "KTEV_SANITIZE must be empty, 'address' or 'thread'")
+endif()
