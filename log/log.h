@@ -1,0 +1,134 @@
+#pragma once
+
+// The application log: one call, TLog::Add, from any thread; a GUI-thread flush appends the
+// waiting lines to the log file (Windows-1251, CR LF) and to the log pane.
+//
+// A null log does nothing. Calling a member through a null pointer is undefined, so code that
+// may hold a null log calls the static forms: TLog::Add(log, text, level) and
+// TLog::Addf(log, level, format, args...).
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "log/log_pane.h"
+#include "log/text.h"
+#include "log/timer.h"
+
+enum TLogType : std::uint8_t {
+    LOG_TYPE_INFO = 0,
+    LOG_TYPE_DEBUG = 1,
+    LOG_TYPE_EVENT = 2,
+    LOG_TYPE_ERROR = 3,
+    LOG_TYPE_FATAL = 4,
+};
+
+// The five-character label a level writes into its lines ("     ", "Debug", "Event", "Error",
+// "Fatal") and its pane style. A level above 4 is shown as LOG_TYPE_ERROR.
+const char* LogLabel(std::uint8_t level);
+TLogStyle LogStyle(std::uint8_t level);
+
+// One queued line: Windows-1251 text of at most 1023 characters, zero-terminated, the rest of
+// the field zero; the style copied from the level when the line was added.
+struct TLogItem {
+    char text[1024];
+    std::uint32_t font_color;
+    std::uint32_t bg_color;
+    std::uint8_t is_bold;
+    std::uint8_t is_italic;
+    std::uint8_t is_underline;
+    std::uint8_t is_strikeout;
+};
+
+class TLog {
+public:
+    static constexpr int QueueSize = 300;
+    static constexpr int QueueLimit = QueueSize - 1; // lines that may wait; the next is dropped
+    static constexpr int TextSize = 1024;
+    static constexpr int PaneMaxLines = 500;
+    static constexpr long long RotateSize = 10485760; // a bigger file is rotated before a line
+    static constexpr int FlushIntervalMs = 100;
+
+    using TClock = std::function<std::time_t()>;
+
+    // `pane` may be null: then lines go to the file only. `timer` (owned) calls Flush every
+    // 100 ms once SetTimer(true) is called; null means Flush runs only when called. The file
+    // is `path`, by default the program's path plus ".log". `clock` gives the time of lines
+    // and of rotation names (default: the system clock).
+    explicit TLog(TLogPane* pane, std::unique_ptr<TTimer> timer = nullptr,
+                  std::string path = DefaultPath(), TClock clock = nullptr);
+    ~TLog();
+    TLog(const TLog&) = delete;
+    TLog& operator=(const TLog&) = delete;
+
+    // The program's path plus ".log".
+    static std::string DefaultPath();
+    // "dir/ktev.log" -> "dir/ktev.<stamp>.log"; a path without ".log" gets ".<stamp>.log".
+    static std::string RotatedPath(const std::string& path, std::string_view stamp14);
+
+    // Queues a line; never blocks on the disk or the window and never fails towards the caller.
+    void Add(std::string_view text, std::uint8_t level);
+    static void Add(TLog* log, std::string_view text, std::uint8_t level) {
+        if (log != nullptr) {
+            log->Add(text, level);
+        }
+    }
+
+    // Formats with SafeSprintf and adds the line; a format that fails adds the format itself.
+    // Debug lines are not even formatted while the debug flag is off.
+    template <typename... Args>
+    static void Addf(TLog* log, std::uint8_t level, std::string_view format, const Args&... args) {
+        if (log == nullptr || !log->Wants(level)) {
+            return;
+        }
+        std::string text;
+        if (SafeSprintf(text, format, args...)) {
+            log->Add(text, level);
+        } else {
+            log->Add(format, level);
+        }
+    }
+
+    // Starts or stops the flush timer.
+    void SetTimer(bool on);
+
+    // GUI thread only: writes every waiting line to the file and the pane, oldest first.
+    void Flush();
+
+    int GetQueuePos() const;
+    int GetQueueMaxPos() const;
+    const std::string& GetPath() const { return path_; }
+
+    // While off, LOG_TYPE_DEBUG lines are dropped at the call. The IsLogDebug setting lives here.
+    std::atomic<bool> IsLogDebug{false};
+
+private:
+    bool Wants(std::uint8_t level) const {
+        return level != LOG_TYPE_DEBUG || IsLogDebug.load(std::memory_order_relaxed);
+    }
+    void WriteFileLine(const char* text, std::size_t length);
+
+    TLogPane* pane_;
+    std::unique_ptr<TTimer> timer_;
+    std::string path_;
+    TClock clock_;
+    bool timer_on_ = false;
+    bool rotate_failure_reported_ = false;
+
+    // Guards the queue and its counters; Add holds it only to stamp and copy one slot.
+    mutable std::mutex queue_lock_;
+    int QueuePos = 0;
+    int QueueMaxPos = 0;
+    int queue_head_ = 0; // the queue is a ring: the oldest line is at queue_head_
+    std::unique_ptr<std::array<TLogItem, QueueSize>> queue_;
+    std::time_t stamp_time_ = -1;
+    char stamp_[24] = {};
+    char date_separator_ = '/';
+    char time_separator_ = ':';
+};

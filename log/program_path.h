@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+// Full path of the running program (from /proc/self/exe), e.g. "/opt/ktev/ktev".
+// Falls back to "./ktev" when the link cannot be read.
+std::string ProgramPath();
+
+// The folder of the running program, without a trailing "/".
+std::string ProgramDir();

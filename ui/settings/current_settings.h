@@ -1,0 +1,72 @@
+#pragma once
+
+// The current service and record settings: one holder per setting, written on the GUI thread
+// (the settings file's load, the settings dialog) and read by any thread at the moment of use.
+// The settings dialog keeps its controls and this object in step.
+
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/settings/settings.h"
+
+class TCurrentSettings final : public TSettings {
+public:
+    static constexpr int ShowLinesDefault = 50;
+    static constexpr int ShowLinesMin = 10;
+    static constexpr int ShowLinesMax = 300;
+    static constexpr int RecordsMaskDefault = 0x7FFFFFFF;
+    static constexpr int ComNumMax = 255;
+
+    // As the dialog is built, before the settings file is read: empty path and records-per-page
+    // text, no port listed or selected, every box clear, the records mask 7FFFFFFF.
+    TCurrentSettings() = default;
+
+    // "<program folder>/default.db": the database file when the settings file names none.
+    static std::string DefaultDBFile();
+
+    std::string GetDBFile() const override;
+    int GetShowLines() const override;
+    int GetComNum() const override;
+    bool GetCtrlDtr() const override;
+    bool GetCtrlRts() const override;
+    bool GetCtrlInv() const override;
+    bool GetIsSound() const override;
+    bool GetIsAutoRun() const override;
+    int GetRecordsMask() const override;
+
+    void SetDBFile(std::string_view path);
+    // Clamps to 10..300 and holds the value as decimal text.
+    void SetShowLines(int value);
+    // The records-per-page text as the operator typed it.
+    void SetShowLinesText(std::string_view text);
+    std::string GetShowLinesText() const;
+
+    // The ports found free by a scan (numbers outside 1..255 are left out). The selected port
+    // stays selected when it is still listed; otherwise nothing is selected.
+    void SetComPorts(const std::vector<int>& ports);
+    std::vector<int> GetComPorts() const;
+    // Selects the listed port with that number; nothing is selected when it is not listed.
+    void SetComNum(int number);
+
+    void SetCtrlDtr(bool on);
+    void SetCtrlRts(bool on);
+    void SetCtrlInv(bool on);
+    void SetIsSound(bool on);
+    void SetIsAutoRun(bool on);
+    void SetRecordsMask(int mask);
+
+private:
+    mutable std::mutex lock_;
+    std::string db_file_;
+    std::string show_lines_;
+    std::vector<int> com_ports_;
+    int com_num_ = 0; // 0: none selected
+    bool ctrl_dtr_ = false;
+    bool ctrl_rts_ = false;
+    bool ctrl_inv_ = false;
+    bool is_sound_ = false;
+    bool is_auto_run_ = false;
+    int records_mask_ = RecordsMaskDefault;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+// The service and record settings as the core reads them: each read gives one setting's
+// current value at the moment of use, from any thread. The window side implements it
+// (TCurrentSettings); tests give the core a fake. The tenth setting, IsLogDebug, has one
+// holder, the log's own flag (TLog::IsLogDebug).
+
+#include <string>
+
+class TSettings {
+public:
+    virtual ~TSettings() = default;
+
+    // Path of the record database file (UTF-8).
+    virtual std::string GetDBFile() const = 0;
+    // Records per page; 50 when the held text is not a number (not clamped by the read).
+    virtual int GetShowLines() const = 0;
+    // The selected COM port number; 0 when none is selected.
+    virtual int GetComNum() const = 0;
+    virtual bool GetCtrlDtr() const = 0;
+    virtual bool GetCtrlRts() const = 0;
+    virtual bool GetCtrlInv() const = 0;
+    virtual bool GetIsSound() const = 0;
+    virtual bool GetIsAutoRun() const = 0;
+    // Bit n set: records of type code n are listed and counted.
+    virtual int GetRecordsMask() const = 0;
+};
