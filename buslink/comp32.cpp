@@ -1,0 +1,218 @@
+#include "buslink/comp32.h"
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+
+namespace {
+
+std::mutex& PortsDirLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::string& PortsDirValue() {
+    static std::string dir = [] {
+        std::error_code ec;
+        const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+        return ec ? std::string("ports") : (exe.parent_path() / "ports").string();
+    }();
+    return dir;
+}
+
+// Only one close runs at a time in the process.
+std::mutex& CloseLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace
+
+TComp32::TComp32(ISerialSys& sys) : sys_(sys) {}
+
+TComp32::~TComp32() {
+    Close();
+}
+
+void TComp32::SetPortsDir(const std::string& dir) {
+    std::lock_guard<std::mutex> guard(PortsDirLock());
+    PortsDirValue() = dir;
+}
+
+std::string TComp32::PortsDir() {
+    std::lock_guard<std::mutex> guard(PortsDirLock());
+    return PortsDirValue();
+}
+
+std::string TComp32::PortPath(std::uint8_t port) {
+    if (port == 0) {
+        return {};
+    }
+    const std::filesystem::path link =
+        std::filesystem::path(PortsDir()) / ("com" + std::to_string(port));
+    std::error_code ec;
+    if (std::filesystem::is_symlink(link, ec) || std::filesystem::exists(link, ec)) {
+        return link.string();
+    }
+    if (port <= 32) {
+        return "/dev/ttyS" + std::to_string(port - 1);
+    }
+    if (port <= 64) {
+        return "/dev/ttyUSB" + std::to_string(port - 33);
+    }
+    if (port <= 96) {
+        return "/dev/ttyACM" + std::to_string(port - 65);
+    }
+    return {};
+}
+
+bool TComp32::Fail() {
+    last_error_ = errno;
+    return false;
+}
+
+bool TComp32::Open(std::uint8_t port, std::uint32_t baud) {
+    if (open_) {
+        Close();
+    }
+    failed_ = false;
+    port_name_ = PortPath(port);
+    if (port_name_.empty()) {
+        last_error_ = ENOENT;
+        return false;
+    }
+    fd_ = sys_.Open(port_name_.c_str());
+    if (fd_ < 0) {
+        return Fail();
+    }
+    open_ = true;
+    if (sys_.LockExclusive(fd_) != 0 || sys_.Configure(fd_, baud) != 0 ||
+        !Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
+        Fail();
+        const int error = last_error_;
+        Close();
+        last_error_ = error;
+        return false;
+    }
+    return true;
+}
+
+bool TComp32::Close() {
+    std::lock_guard<std::mutex> guard(CloseLock());
+    bool result = true;
+    if (open_) {
+        Purge(PURGE_TXABORT | PURGE_RXABORT);
+        if (sys_.Close(fd_) != 0) {
+            result = Fail();
+        }
+    }
+    fd_ = -1;
+    open_ = false;
+    return result;
+}
+
+bool TComp32::Probe(std::uint8_t port) {
+    const std::string path = PortPath(port);
+    if (path.empty()) {
+        return false;
+    }
+    const int fd = sys_.Open(path.c_str());
+    if (fd < 0) {
+        return false;
+    }
+    const bool locked = sys_.LockExclusive(fd) == 0;
+    const bool closed = sys_.Close(fd) == 0;
+    return locked && closed;
+}
+
+bool TComp32::Purge(int flags) {
+    if (!open_) {
+        return false;
+    }
+    // Nothing is ever pending here (reads and writes complete before they return), so the
+    // abort flags have nothing to abort; the clear flags empty the driver's queues.
+    const bool tx = (flags & PURGE_TXCLEAR) != 0;
+    const bool rx = (flags & PURGE_RXCLEAR) != 0;
+    if (!tx && !rx) {
+        return true;
+    }
+    const int queue = tx && rx ? TCIOFLUSH : (tx ? TCOFLUSH : TCIFLUSH);
+    return sys_.Flush(fd_, queue) == 0 || Fail();
+}
+
+bool TComp32::SetDtr(bool on) {
+    return open_ && (sys_.SetModemLine(fd_, TIOCM_DTR, on) == 0 || Fail());
+}
+
+bool TComp32::SetRts(bool on) {
+    return open_ && (sys_.SetModemLine(fd_, TIOCM_RTS, on) == 0 || Fail());
+}
+
+void TComp32::SleepRest(std::uint64_t started, int timeout_ms) {
+    const std::uint64_t elapsed = GetMsTime() - started;
+    if (timeout_ms > 0 && elapsed < static_cast<std::uint64_t>(timeout_ms)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms - elapsed));
+    }
+}
+
+bool TComp32::Read(std::uint8_t* buffer, int size, int timeout_ms, int& got) {
+    if (!open_) {
+        return false;
+    }
+    got = 0;
+    const std::uint64_t started = GetMsTime();
+    const int ready = sys_.WaitReadable(fd_, timeout_ms);
+    if (ready == 0) {
+        return false;
+    }
+    const int queued = ready > 0 ? sys_.Queued(fd_) : -1;
+    if (queued <= 0) {
+        // Readable with nothing queued is the end of file of a hung-up device.
+        last_error_ = ready < 0 || queued < 0 ? errno : EIO;
+        failed_ = true;
+        SleepRest(started, timeout_ms);
+        return false;
+    }
+    if (queued > size) {
+        return false;
+    }
+    const ssize_t n = sys_.Read(fd_, buffer, static_cast<std::size_t>(queued));
+    if (n <= 0) {
+        last_error_ = n < 0 ? errno : EIO;
+        failed_ = true;
+        SleepRest(started, timeout_ms);
+        return false;
+    }
+    got = static_cast<int>(n);
+    return true;
+}
+
+bool TComp32::Write(const std::uint8_t* data, int& written, int length) {
+    if (!open_) {
+        return false;
+    }
+    written = 0;
+    while (written < length) {
+        const ssize_t n =
+            sys_.Write(fd_, data + written, static_cast<std::size_t>(length - written));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return Fail();
+        }
+        written += static_cast<int>(n);
+    }
+    // The direction is switched back right after this returns: the frame must be on the wire.
+    return sys_.Drain(fd_) == 0 || Fail();
+}
+
+std::uint64_t TComp32::GetMsTime() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}

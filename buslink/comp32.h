@@ -1,0 +1,64 @@
+#pragma once
+
+#include "buslink/serial_sys.h"
+
+#include <cstdint>
+#include <string>
+
+// A serial (COM) port: exclusive open, raw 8N1 line settings, reads with a timeout, writes that
+// return once the line is quiet, purges and the DTR/RTS modem lines. Logs nothing: callers do.
+//
+// COM port n is the path ports/comN in the ports folder (beside the program) when that exists, a
+// link to any tty; otherwise /dev/ttyS{n-1} for 1..32, /dev/ttyUSB{n-33} for 33..64 and
+// /dev/ttyACM{n-65} for 65..96.
+class TComp32 {
+public:
+    // Purge flags.
+    static constexpr int PURGE_TXABORT = 1;
+    static constexpr int PURGE_RXABORT = 2;
+    static constexpr int PURGE_TXCLEAR = 4;
+    static constexpr int PURGE_RXCLEAR = 8;
+
+    explicit TComp32(ISerialSys& sys = TPosixSerialSys::Instance());
+    ~TComp32();
+    TComp32(const TComp32&) = delete;
+    TComp32& operator=(const TComp32&) = delete;
+
+    bool Open(std::uint8_t port, std::uint32_t baud);
+    bool Close();
+    bool IsOpen() const { return open_; }
+    bool Probe(std::uint8_t port);
+    bool Purge(int flags);
+    bool SetDtr(bool on);
+    bool SetRts(bool on);
+    // Succeeds only when at least one byte was read; never takes more bytes than size (then it
+    // fails at once and the bytes stay queued). A port that fails or hung up still lets
+    // timeout_ms pass, so a caller's loop keeps its pace, and reports it through IsFailed.
+    bool Read(std::uint8_t* buffer, int size, int timeout_ms, int& got);
+    // Writes all bytes and returns once the last one has left the line driver.
+    bool Write(const std::uint8_t* data, int& written, int length);
+    // True after a read found the device gone (adapter unplugged); cleared by Open.
+    bool IsFailed() const { return failed_; }
+    // The errno of the last failed system call of this port.
+    int LastError() const { return last_error_; }
+
+    // Milliseconds on a monotonic clock; only differences count.
+    static std::uint64_t GetMsTime();
+
+    // Path of COM port number port ("" when there is none).
+    static std::string PortPath(std::uint8_t port);
+    // The folder searched first for comN links; defaults to "ports" beside the program.
+    static void SetPortsDir(const std::string& dir);
+    static std::string PortsDir();
+
+private:
+    bool Fail();
+    void SleepRest(std::uint64_t started, int timeout_ms);
+
+    ISerialSys& sys_;
+    std::string port_name_;
+    int fd_ = -1;
+    bool open_ = false;
+    bool failed_ = false;
+    int last_error_ = 0;
+};

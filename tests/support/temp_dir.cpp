@@ -1,0 +1,18 @@
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <stdlib.h>
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ktev-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) {
+        path_ = pattern;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) {
+        std::filesystem::remove_all(path_, ec);
+    }
+}
