@@ -72,6 +72,10 @@ public:
     // "dir/ktev.log" -> "dir/ktev.<stamp>.log"; a path without ".log" gets ".<stamp>.log".
     static std::string RotatedPath(const std::string& path, std::string_view stamp14);
 
+    // The first separator of a locale date or time pattern ("%d.%m.%Y" gives '.'), or
+    // `fallback` when it has none. The stamp takes its separators from LC_TIME this way.
+    static char PatternSeparator(const char* pattern, char fallback);
+
     // Queues a line; never blocks on the disk or the window and never fails towards the caller.
     void Add(std::string_view text, std::uint8_t level);
     static void Add(TLog* log, std::string_view text, std::uint8_t level) {
@@ -112,7 +116,10 @@ private:
     bool Wants(std::uint8_t level) const {
         return level != LOG_TYPE_DEBUG || IsLogDebug.load(std::memory_order_relaxed);
     }
+    bool PeekOldest(TLogItem& item) const;
+    void RemoveOldest();
     void WriteFileLine(const char* text, std::size_t length);
+    bool Rotate();
 
     TLogPane* pane_;
     std::unique_ptr<TTimer> timer_;

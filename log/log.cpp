@@ -1,0 +1,312 @@
+#include "log/log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "log/program_path.h"
+
+namespace {
+
+struct TLevel {
+    const char* label;
+    TLogStyle style;
+};
+
+constexpr std::uint32_t black = MakeColor(0, 0, 0);
+constexpr std::uint32_t white = MakeColor(255, 255, 255);
+constexpr std::uint32_t grey = MakeColor(128, 128, 128);
+constexpr std::uint32_t red = MakeColor(255, 0, 0);
+
+constexpr TLevel levels[] = {
+    {"     ", {black, white, false, false, false, false}},
+    {"Debug", {grey, white, false, false, false, false}},
+    {"Event", {black, white, false, false, false, false}},
+    {"Error", {red, white, false, false, false, false}},
+    {"Fatal", {white, red, true, false, false, false}},
+};
+
+const TLevel& Level(std::uint8_t level) {
+    return levels[level <= LOG_TYPE_FATAL ? level : std::uint8_t{LOG_TYPE_ERROR}];
+}
+
+std::tm LocalTime(std::time_t time) {
+    std::tm tm{};
+    if (::localtime_r(&time, &tm) == nullptr) {
+        tm = std::tm{};
+    }
+    return tm;
+}
+
+int OpenForAppend(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+} // namespace
+
+char TLog::PatternSeparator(const char* pattern, char fallback) {
+    for (const char* p = pattern; p != nullptr && *p != '\0'; ++p) {
+        if (*p == '%') {
+            while (p[1] != '\0' && std::strchr("EO-_0^#", p[1]) != nullptr) {
+                ++p;
+            }
+            if (p[1] != '\0') {
+                ++p;
+            }
+        } else if (static_cast<unsigned char>(*p) > 32) {
+            return *p;
+        }
+    }
+    return fallback;
+}
+
+const char* LogLabel(std::uint8_t level) {
+    return Level(level).label;
+}
+
+TLogStyle LogStyle(std::uint8_t level) {
+    return Level(level).style;
+}
+
+TLog::TLog(TLogPane* pane, std::unique_ptr<TTimer> timer, std::string path, TClock clock)
+    : pane_(pane), timer_(std::move(timer)), path_(std::move(path)), clock_(std::move(clock)),
+      queue_(std::make_unique<std::array<TLogItem, QueueSize>>()) {
+    if (!clock_) {
+        clock_ = [] { return std::time(nullptr); };
+    }
+    date_separator_ = PatternSeparator(::nl_langinfo(D_FMT), '/');
+    time_separator_ = PatternSeparator(::nl_langinfo(T_FMT), ':');
+    if (pane_ != nullptr) {
+        pane_->Clear();
+    }
+    if (timer_) {
+        timer_->SetEnabled(false);
+        timer_->SetInterval(FlushIntervalMs);
+        timer_->SetHandler([this] { Flush(); });
+    }
+}
+
+TLog::~TLog() {
+    int pos = 0;
+    int max_pos = 0;
+    {
+        std::lock_guard lock(queue_lock_);
+        pos = QueuePos;
+        max_pos = QueueMaxPos;
+    }
+    Addf(this, LOG_TYPE_DEBUG, "%s, QueuePos(before wait): %d, QueueMaxPos: %d", "TLog::~TLog", pos,
+         max_pos);
+    if (GetQueuePos() > 0) {
+        Flush();
+    }
+    if (timer_) {
+        timer_->SetEnabled(false);
+        timer_.reset();
+    }
+}
+
+std::string TLog::DefaultPath() {
+    return ProgramPath() + ".log";
+}
+
+std::string TLog::RotatedPath(const std::string& path, std::string_view stamp14) {
+    constexpr std::string_view extension = ".log";
+    const std::string_view base = std::string_view(path).ends_with(extension)
+                                      ? std::string_view(path).substr(0, path.size() - 4)
+                                      : std::string_view(path);
+    return fmt::format("{}.{}{}", base, stamp14, extension);
+}
+
+void TLog::Add(std::string_view text, std::uint8_t level) {
+    if (!Wants(level)) {
+        return;
+    }
+    const TLevel& shown = Level(level);
+    // Convert outside the lock: it is the costly part. The stamp and both labels' blanks take
+    // 28 characters, so the text gets the rest of the 1023.
+    constexpr std::size_t prefix_length = 28;
+    char body[TextSize];
+    std::size_t body_length = Utf8ToCp1251(TrimRightView(text), body, TextSize - 1 - prefix_length);
+    // A zero byte would end the line early; keep the rest of it.
+    std::replace(body, body + body_length, '\0', ' ');
+
+    std::lock_guard lock(queue_lock_);
+    if (QueuePos < QueueLimit) {
+        TLogItem& item = (*queue_)[static_cast<std::size_t>((queue_head_ + QueuePos) % QueueSize)];
+        std::memset(&item, 0, sizeof item);
+        const std::time_t now = clock_();
+        if (now != stamp_time_) {
+            const std::tm tm = LocalTime(now);
+            const auto result = fmt::format_to_n(
+                stamp_, sizeof stamp_ - 1, "{:02}{}{:02}{}{:04} {:02}{}{:02}{}{:02}", tm.tm_mday,
+                date_separator_, tm.tm_mon + 1, date_separator_, tm.tm_year + 1900, tm.tm_hour,
+                time_separator_, tm.tm_min, time_separator_, tm.tm_sec);
+            *result.out = '\0';
+            stamp_time_ = now;
+        }
+        std::size_t length = 0;
+        const auto put = [&](const char* part, std::size_t size) {
+            size = std::min(size, static_cast<std::size_t>(TextSize - 1) - length);
+            std::memcpy(item.text + length, part, size);
+            length += size;
+        };
+        put(stamp_, std::strlen(stamp_));
+        put("  ", 2);
+        put(shown.label, std::strlen(shown.label));
+        put("  ", 2);
+        put(body, body_length);
+        // The text came trimmed, so only an empty one leaves blanks at the end: the label's.
+        // Blanks where a long text was cut stay, as the cut comes after the trim.
+        if (body_length == 0) {
+            const std::size_t kept = TrimRightView(std::string_view(item.text, length)).size();
+            std::memset(item.text + kept, 0, length - kept);
+        }
+        item.font_color = shown.style.font_color;
+        item.bg_color = shown.style.bg_color;
+        item.is_bold = shown.style.is_bold;
+        item.is_italic = shown.style.is_italic;
+        item.is_underline = shown.style.is_underline;
+        item.is_strikeout = shown.style.is_strikeout;
+        ++QueuePos;
+    }
+    QueueMaxPos = std::max(QueueMaxPos, QueuePos);
+}
+
+void TLog::SetTimer(bool on) {
+    Addf(this, LOG_TYPE_DEBUG, "%s, %d", "TLog::SetTimer", on ? 1 : 0);
+    timer_on_ = on;
+    if (timer_) {
+        timer_->SetEnabled(on);
+    }
+}
+
+int TLog::GetQueuePos() const {
+    std::lock_guard lock(queue_lock_);
+    return QueuePos;
+}
+
+int TLog::GetQueueMaxPos() const {
+    std::lock_guard lock(queue_lock_);
+    return QueueMaxPos;
+}
+
+bool TLog::PeekOldest(TLogItem& item) const {
+    std::lock_guard lock(queue_lock_);
+    if (QueuePos == 0) {
+        return false;
+    }
+    item = (*queue_)[static_cast<std::size_t>(queue_head_)];
+    return true;
+}
+
+void TLog::RemoveOldest() {
+    std::lock_guard lock(queue_lock_);
+    if (QueuePos > 0) {
+        queue_head_ = (queue_head_ + 1) % QueueSize;
+        --QueuePos;
+    }
+}
+
+void TLog::Flush() {
+    if (timer_) {
+        timer_->SetEnabled(false);
+    }
+    const bool waiting = GetQueuePos() > 0;
+    const bool suspended = waiting && pane_ != nullptr && pane_->Exists();
+    if (suspended) {
+        pane_->BeginUpdate();
+    }
+    bool removed = false;
+    TLogItem item;
+    while ((pane_ == nullptr || pane_->Exists()) && PeekOldest(item)) {
+        const std::size_t length = ::strnlen(item.text, sizeof item.text);
+        WriteFileLine(item.text, length);
+        if (pane_ != nullptr) {
+            const TLogStyle style{item.font_color,        item.bg_color,
+                                  item.is_bold != 0,      item.is_italic != 0,
+                                  item.is_underline != 0, item.is_strikeout != 0};
+            pane_->AppendLine(Cp1251ToUtf8(std::string_view(item.text, length)), style);
+            // Counted down from the pane's own figure, so a pane that fails to delete cannot
+            // hold the GUI thread here.
+            for (int extra = pane_->LineCount() - PaneMaxLines; extra > 0; --extra) {
+                pane_->DeleteFirstLine();
+                removed = true;
+            }
+        }
+        RemoveOldest();
+    }
+    if (suspended) {
+        pane_->EndUpdate();
+    }
+    if ((waiting || removed) && pane_ != nullptr && pane_->Exists()) {
+        pane_->ScrollToEnd();
+    }
+    if (timer_ && timer_on_) {
+        timer_->SetEnabled(true);
+    }
+}
+
+void TLog::WriteFileLine(const char* text, std::size_t length) {
+    int fd = OpenForAppend(path_);
+    if (fd < 0) {
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > RotateSize) {
+        ::close(fd);
+        Rotate();
+        // After a rotation this creates the fresh file; after a failed one it reopens the old
+        // file, whose content is kept.
+        fd = OpenForAppend(path_);
+        if (fd < 0) {
+            return;
+        }
+    }
+    // One write per line, so the line lands in the file whole.
+    char line[TextSize + 2];
+    std::memcpy(line, text, length);
+    line[length] = '\r';
+    line[length + 1] = '\n';
+    std::size_t done = 0;
+    while (done < length + 2) {
+        const ssize_t written = ::write(fd, line + done, length + 2 - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    ::close(fd);
+}
+
+bool TLog::Rotate() {
+    const std::tm tm = LocalTime(clock_());
+    const std::string stamp =
+        fmt::format("{:04}{:02}{:02}{:02}{:02}{:02}", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                    tm.tm_hour, tm.tm_min, tm.tm_sec);
+    const std::string target = RotatedPath(path_, stamp);
+    // An older rotated file of the same second must not be overwritten.
+    int error = EEXIST;
+    if (::access(target.c_str(), F_OK) != 0) {
+        if (::rename(path_.c_str(), target.c_str()) == 0) {
+            rotate_failure_reported_ = false;
+            return true;
+        }
+        error = errno;
+    }
+    // Reported once until a rotation succeeds: the next lines would fail the same way.
+    if (!rotate_failure_reported_) {
+        rotate_failure_reported_ = true;
+        Addf(this, LOG_TYPE_ERROR, "%s, %s -> %s: %s", "TLog::Rotate", path_, target,
+             GetLastErrorText(error));
+    }
+    return false;
+}
