@@ -69,6 +69,7 @@ private:
     };
     struct TFileId {
         bool exists = false;
+        bool regular = false;
         unsigned long long device = 0;
         unsigned long long inode = 0;
         long long size = 0;
@@ -80,6 +81,7 @@ private:
     bool Save(const std::vector<std::string>& lines, const std::vector<std::string>& ends);
     const TKey* Find(std::string_view section, std::string_view key) const;
     static TFileId Identify(const std::string& path);
+    static bool SameFile(const TFileId& a, const TFileId& b);
 
     std::string path_;
     bool loaded_ = false;

@@ -1,0 +1,118 @@
+#include "ui/settings/current_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "log/program_path.h"
+
+namespace {
+
+TEST(CurrentSettings, AsBuiltBeforeTheSettingsFileIsRead) {
+    const TCurrentSettings settings;
+    EXPECT_EQ(settings.GetRecordsMask(), 2147483647);
+    EXPECT_EQ(settings.GetDBFile(), "");
+    EXPECT_EQ(settings.GetShowLinesText(), "");
+    EXPECT_EQ(settings.GetShowLines(), 50) << "an empty text is not a number";
+    EXPECT_EQ(settings.GetComNum(), 0);
+    EXPECT_TRUE(settings.GetComPorts().empty());
+    EXPECT_FALSE(settings.GetCtrlDtr());
+    EXPECT_FALSE(settings.GetCtrlRts());
+    EXPECT_FALSE(settings.GetCtrlInv());
+    EXPECT_FALSE(settings.GetIsSound());
+    EXPECT_FALSE(settings.GetIsAutoRun());
+    EXPECT_EQ(TCurrentSettings::DefaultDBFile(), ProgramDir() + "/default.db");
+}
+
+TEST(CurrentSettings, RecordsPerPageAreClampedOnlyWhenSet) {
+    TCurrentSettings settings;
+    settings.SetShowLines(5);
+    EXPECT_EQ(settings.GetShowLinesText(), "10");
+    settings.SetShowLines(1000);
+    EXPECT_EQ(settings.GetShowLinesText(), "300");
+    settings.SetShowLines(-2147483647 - 1);
+    EXPECT_EQ(settings.GetShowLines(), 10);
+    settings.SetShowLines(123);
+    EXPECT_EQ(settings.GetShowLines(), 123);
+
+    settings.SetShowLinesText("7");
+    EXPECT_EQ(settings.GetShowLines(), 7) << "the read does not clamp";
+    settings.SetShowLinesText("abc");
+    EXPECT_EQ(settings.GetShowLines(), 50);
+    settings.SetShowLinesText("99999999999");
+    EXPECT_EQ(settings.GetShowLines(), 50);
+    // Normalising replaces a text that is not a number by "50".
+    settings.SetShowLines(settings.GetShowLines());
+    EXPECT_EQ(settings.GetShowLinesText(), "50");
+}
+
+TEST(CurrentSettings, OnlyAListedPortCanBeSelected) {
+    TCurrentSettings settings;
+    settings.SetComNum(1);
+    EXPECT_EQ(settings.GetComNum(), 0) << "the list is empty before a scan";
+
+    settings.SetComPorts({1, 3});
+    settings.SetComNum(7);
+    EXPECT_EQ(settings.GetComNum(), 0);
+    settings.SetComNum(3);
+    EXPECT_EQ(settings.GetComNum(), 3);
+    settings.SetComNum(-1);
+    EXPECT_EQ(settings.GetComNum(), 0);
+
+    settings.SetComNum(3);
+    settings.SetComPorts({3, 5});
+    EXPECT_EQ(settings.GetComNum(), 3) << "a rescan keeps a port that is still free";
+    settings.SetComPorts({5});
+    EXPECT_EQ(settings.GetComNum(), 0) << "a port gone from the list is no longer selected";
+    settings.SetComPorts({3, 5});
+    EXPECT_EQ(settings.GetComNum(), 0) << "and it is not selected again by itself";
+
+    settings.SetComPorts({0, 1, 255, 256, -4});
+    EXPECT_EQ(settings.GetComPorts(), (std::vector<int>{1, 255}));
+    settings.SetComNum(256);
+    EXPECT_EQ(settings.GetComNum(), 0);
+}
+
+TEST(CurrentSettings, ReadsFromOtherThreadsWhileTheGuiWrites) {
+    TCurrentSettings settings;
+    settings.SetComPorts({1, 2});
+    std::atomic<bool> running{true};
+    std::vector<std::thread> readers;
+    std::atomic<long> checks{0};
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (running) {
+                const int lines = settings.GetShowLines();
+                const int port = settings.GetComNum();
+                const std::string db = settings.GetDBFile();
+                EXPECT_TRUE(lines == 50 || lines == 10 || lines == 300) << lines;
+                EXPECT_TRUE(port >= 0 && port <= 2) << port;
+                EXPECT_TRUE(db.empty() || db == "/a/first.db" || db == "/b/second.db") << db;
+                (void)(settings.GetCtrlDtr() + settings.GetCtrlRts() + settings.GetCtrlInv() +
+                       settings.GetIsSound() + settings.GetIsAutoRun());
+                (void)settings.GetRecordsMask();
+                ++checks;
+            }
+        });
+    }
+    // Write until the readers have read a good many values in between.
+    for (int i = 0; i < 2000 || checks < 2000; ++i) {
+        settings.SetShowLines(i % 2 == 0 ? 5 : 1000);
+        settings.SetComNum(i % 3);
+        settings.SetDBFile(i % 2 == 0 ? "/a/first.db" : "/b/second.db");
+        settings.SetCtrlDtr(i % 2 == 0);
+        settings.SetCtrlRts(i % 3 == 0);
+        settings.SetCtrlInv(i % 5 == 0);
+        settings.SetIsSound(i % 7 == 0);
+        settings.SetIsAutoRun(i % 11 == 0);
+        settings.SetRecordsMask(i);
+    }
+    running = false;
+    for (auto& reader : readers) {
+        reader.join();
+    }
+}
+
+} // namespace

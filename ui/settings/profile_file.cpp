@@ -1,0 +1,378 @@
+#include "ui/settings/profile_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "log/text.h"
+
+namespace {
+
+// Case folding for name matching: Latin letters and the Cyrillic letters of Windows-1251
+// (U+0400..U+042F and Ґ), on UTF-8 text; every change keeps the byte length.
+std::string Fold(std::string_view name) {
+    std::string folded(name);
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        auto& c = reinterpret_cast<unsigned char&>(folded[i]);
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<unsigned char>(c + 32);
+        } else if ((c == 0xD0 || c == 0xD2) && i + 1 < folded.size()) {
+            auto& next = reinterpret_cast<unsigned char&>(folded[i + 1]);
+            if (c == 0xD2) {
+                if (next == 0x90) {
+                    next = 0x91;
+                }
+            } else if (next >= 0x80 && next <= 0x8F) {
+                c = 0xD1;
+                next = static_cast<unsigned char>(next + 0x10);
+            } else if (next >= 0x90 && next <= 0x9F) {
+                next = static_cast<unsigned char>(next + 0x20);
+            } else if (next >= 0xA0 && next <= 0xAF) {
+                c = 0xD1;
+                next = static_cast<unsigned char>(next - 0x20);
+            }
+            ++i;
+        }
+    }
+    return folded;
+}
+
+std::string FoldName(std::string_view cp1251) {
+    return Fold(Cp1251ToUtf8(TrimView(cp1251)));
+}
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    return (c | 0x20) - 'a' + 10;
+}
+
+bool ParseHex(std::string_view digits, std::int32_t& value) {
+    if (digits.empty()) {
+        return false;
+    }
+    std::uint64_t result = 0;
+    for (const char c : digits) {
+        if (!IsHexDigit(c)) {
+            return false;
+        }
+        result = result * 16 + static_cast<std::uint64_t>(HexValue(c));
+        if (result > 0xFFFFFFFFu) {
+            return false;
+        }
+    }
+    value = static_cast<std::int32_t>(static_cast<std::uint32_t>(result));
+    return true;
+}
+
+// Names are written into lines the reader must read back as the same name.
+bool IsValidName(std::string_view name, bool is_key) {
+    const std::string_view trimmed = TrimView(name);
+    if (trimmed.empty() || name.find_first_of("[]\r\n") != std::string_view::npos) {
+        return false;
+    }
+    return !is_key || (name.find('=') == std::string_view::npos && trimmed[0] != ';');
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t written = ::write(fd, data.data() + done, data.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseDecimal(std::string_view text, std::int32_t& value) {
+    text = TrimView(text);
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) {
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return false;
+    }
+    std::int64_t result = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        result = result * 10 + (c - '0');
+        if (result > 2147483648LL) {
+            return false;
+        }
+    }
+    result = negative ? -result : result;
+    if (result > 2147483647LL) {
+        return false;
+    }
+    value = static_cast<std::int32_t>(result);
+    return true;
+}
+
+bool ParseInteger(std::string_view text, std::int32_t& value) {
+    text = TrimView(text);
+    if (text.starts_with('$')) {
+        return ParseHex(text.substr(1), value);
+    }
+    if (text.size() > 2 && (text.starts_with("0x") || text.starts_with("0X"))) {
+        return ParseHex(text.substr(2), value);
+    }
+    return ParseDecimal(text, value);
+}
+
+TProfileFile::TProfileFile(std::string path) : path_(std::move(path)) {
+    Load();
+}
+
+TProfileFile::TFileId TProfileFile::Identify(const std::string& path) {
+    TFileId id;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        id.exists = true;
+        id.regular = S_ISREG(st.st_mode);
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+        id.size = st.st_size;
+        id.mtime = st.st_mtim;
+    }
+    return id;
+}
+
+bool TProfileFile::SameFile(const TFileId& a, const TFileId& b) {
+    return a.exists == b.exists && a.regular == b.regular && a.device == b.device &&
+           a.inode == b.inode && a.size == b.size && a.mtime.tv_sec == b.mtime.tv_sec &&
+           a.mtime.tv_nsec == b.mtime.tv_nsec;
+}
+
+bool TProfileFile::ReloadIfChanged() {
+    if (SameFile(Identify(path_), id_)) {
+        return false;
+    }
+    Load();
+    return true;
+}
+
+bool TProfileFile::Load() {
+    lines_.clear();
+    ends_.clear();
+    sections_.clear();
+    loaded_ = false;
+    readable_ = true;
+    id_ = Identify(path_);
+    if (!id_.exists) {
+        return false;
+    }
+    readable_ = false;
+    if (!id_.regular || id_.size > MaxFileSize) {
+        return false;
+    }
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::string data;
+    char buffer[65536];
+    bool ok = true;
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 || data.size() + static_cast<std::size_t>(got) > MaxFileSize) {
+            ok = false;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        data.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    if (!ok) {
+        return false;
+    }
+    std::size_t begin = 0;
+    while (begin < data.size()) {
+        std::size_t end = data.find_first_of("\r\n", begin);
+        if (end == std::string::npos) {
+            lines_.push_back(data.substr(begin));
+            ends_.emplace_back();
+            break;
+        }
+        const std::size_t end_length = data.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+        lines_.push_back(data.substr(begin, end - begin));
+        ends_.push_back(data.substr(end, end_length));
+        begin = end + end_length;
+    }
+    Parse();
+    readable_ = true;
+    loaded_ = true;
+    return true;
+}
+
+void TProfileFile::Parse() {
+    sections_.clear();
+    TSection* current = nullptr;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const std::string_view line = TrimView(lines_[i]);
+        if (line.empty() || line[0] == ';') {
+            continue;
+        }
+        if (line[0] == '[') {
+            const std::size_t close = line.find(']');
+            const std::string_view name = line.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+            const auto [it, inserted] = sections_.try_emplace(FoldName(name), TSection{i, {}});
+            // A repeated section is ignored: the first one counts.
+            current = inserted ? &it->second : nullptr;
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (current == nullptr || equals == std::string_view::npos) {
+            continue;
+        }
+        std::string key = FoldName(line.substr(0, equals));
+        if (key.empty()) {
+            continue;
+        }
+        current->last_line = i;
+        // One byte is one character in Windows-1251, so the cut can come before converting.
+        const std::string_view raw =
+            TrimView(TrimView(line.substr(equals + 1)).substr(0, MaxValueChars));
+        current->keys.try_emplace(std::move(key), TKey{i, Cp1251ToUtf8(raw)});
+    }
+}
+
+const TProfileFile::TKey* TProfileFile::Find(std::string_view section, std::string_view key) const {
+    const auto s = sections_.find(Fold(TrimView(section)));
+    if (s == sections_.end()) {
+        return nullptr;
+    }
+    const auto k = s->second.keys.find(Fold(TrimView(key)));
+    return k == s->second.keys.end() ? nullptr : &k->second;
+}
+
+bool TProfileFile::SectionExists(std::string_view section) const {
+    const auto s = sections_.find(Fold(TrimView(section)));
+    return s != sections_.end() && !s->second.keys.empty();
+}
+
+bool TProfileFile::KeyExists(std::string_view section, std::string_view key) const {
+    return Find(section, key) != nullptr;
+}
+
+std::string TProfileFile::ReadString(std::string_view section, std::string_view key,
+                                     std::string_view def) const {
+    const TKey* found = Find(section, key);
+    return found != nullptr ? found->value : std::string(def);
+}
+
+std::int32_t TProfileFile::ReadInteger(std::string_view section, std::string_view key,
+                                       std::int32_t def) const {
+    const TKey* found = Find(section, key);
+    std::int32_t value = def;
+    if (found == nullptr || !ParseInteger(found->value, value)) {
+        return def;
+    }
+    return value;
+}
+
+bool TProfileFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+bool TProfileFile::WriteString(std::string_view section, std::string_view key,
+                               std::string_view value) {
+    if (!IsValidName(section, false) || !IsValidName(key, true)) {
+        return false;
+    }
+    ReloadIfChanged();
+    if (!readable_) {
+        return false;
+    }
+    std::string text = Utf8ToCp1251(value);
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    std::vector<std::string> lines = lines_;
+    std::vector<std::string> ends = ends_;
+    const auto s = sections_.find(Fold(TrimView(section)));
+    if (s != sections_.end()) {
+        const auto k = s->second.keys.find(Fold(TrimView(key)));
+        if (k != s->second.keys.end()) {
+            // Keep the key as the file spells it.
+            const std::string_view line = TrimView(lines[k->second.line]);
+            lines[k->second.line] =
+                std::string(TrimView(line.substr(0, line.find('=')))) + "=" + text;
+        } else {
+            const std::size_t after = s->second.last_line;
+            if (ends[after].empty()) {
+                ends[after] = "\r\n";
+            }
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1),
+                         Utf8ToCp1251(TrimView(key)) + "=" + text);
+            ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(after + 1), "\r\n");
+        }
+    } else {
+        if (!ends.empty() && ends.back().empty()) {
+            ends.back() = "\r\n";
+        }
+        lines.push_back("[" + Utf8ToCp1251(TrimView(section)) + "]");
+        ends.emplace_back("\r\n");
+        lines.push_back(Utf8ToCp1251(TrimView(key)) + "=" + text);
+        ends.emplace_back("\r\n");
+    }
+    if (!Save(lines, ends)) {
+        return false;
+    }
+    lines_ = std::move(lines);
+    ends_ = std::move(ends);
+    Parse();
+    id_ = Identify(path_);
+    loaded_ = true;
+    return true;
+}
+
+bool TProfileFile::WriteInteger(std::string_view section, std::string_view key,
+                                std::int32_t value) {
+    return WriteString(section, key, std::to_string(value));
+}
+
+bool TProfileFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    return WriteString(section, key, value ? "1" : "0");
+}
+
+bool TProfileFile::Save(const std::vector<std::string>& lines,
+                        const std::vector<std::string>& ends) {
+    std::string data;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        data += lines[i];
+        data += ends[i];
+    }
+    if (data.size() > MaxFileSize) {
+        return false;
+    }
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written = WriteAll(fd, data);
+    return ::close(fd) == 0 && written;
+}
