@@ -1,0 +1,585 @@
+#include "database/sqlite.h"
+
+#include "log/log.h"
+#include "log/text.h"
+#include "ui/settings/settings.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// WAL with NORMAL keeps a commit at a few tens of microseconds: a crash of the program loses
+// nothing, a power cut may lose the commits that the system had not yet written to the disk.
+constexpr const char* JournalText = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;";
+
+constexpr const char* SchemaText =
+    "BEGIN; CREATE TABLE IF NOT EXISTS `record` ( `id` INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "`device_id` INTEGER NOT NULL, `utime` INTEGER, `type` INTEGER, `value` INTEGER ); "
+    "CREATE TABLE IF NOT EXISTS `device` ( `id` INTEGER PRIMARY KEY AUTOINCREMENT, `device_id` "
+    "INTEGER NOT NULL UNIQUE, `address` INTEGER, `const_name` TEXT, `user_name` TEXT, `lines` "
+    "INTEGER, `sensors` INTEGER, `relays` INTEGER, `archives` INTEGER, `remote` INTEGER ); "
+    "COMMIT;";
+
+// Lets the counts be taken at open by walking an index instead of the whole table. Page
+// queries never use it: it would make SQLite sort every record to find the newest ones.
+constexpr const char* IndexText =
+    "CREATE INDEX IF NOT EXISTS `record_device_type` ON `record` ( `device_id`, `type` );";
+
+constexpr const char* VersionText = "SELECT sqlite_version();";
+constexpr const char* LastRecordText = "SELECT max( `id` ) FROM `record`;";
+constexpr const char* RecordCountsText = "SELECT `device_id`, `type`, count( * ) FROM `record` "
+                                         "GROUP BY `device_id`, `type`;";
+constexpr const char* DeviceRowsText = "SELECT `id`, `device_id` FROM `device`;";
+
+constexpr const char* SelectDeviceText =
+    "SELECT `id`, `device_id`, `address`, `const_name`, `user_name`, `lines`, `sensors`, "
+    "`relays`, `archives`, `remote` FROM `device` WHERE `device_id` = ?1;";
+constexpr const char* InsertDeviceText =
+    "INSERT OR IGNORE INTO `device` ( `device_id`, `address`, `const_name`, `user_name`, "
+    "`lines`, `sensors`, `relays`, `archives`, `remote` ) VALUES ( ?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+    "?8, ?9 ) RETURNING `id`;";
+constexpr const char* UpdateDeviceText =
+    "UPDATE `device` SET `device_id`=?1, `address`=?2, `const_name`=?3, `user_name`=?4, "
+    "`lines`=?5, `sensors`=?6, `relays`=?7, `archives`=?8, `remote`=?9 WHERE `device_id`=?1;";
+constexpr const char* InsertRecordText = "INSERT INTO `record` (`device_id`, `utime`, `type`, "
+                                         "`value`) VALUES (?1, ?2, ?3, ?4) RETURNING `id`;";
+// CROSS JOIN keeps `record` the outer loop, walked by id in the page's order. The id bounds
+// hold the page to what the counts have seen, which is what lets a page near the oldest end be
+// read from that end.
+constexpr const char* SelectRecordsText =
+    "SELECT R.`id` as `id`, R.`device_id` as `device_id`, R.`utime` as `utime`, D.`address` as "
+    "`address`, D.`const_name` as `const_name`, D.`user_name` as `user_name`, R.`type` as "
+    "`type`, R.`value` as `value` FROM `record` R CROSS JOIN `device` D ON D.`device_id` = "
+    "R.`device_id` WHERE R.`type` IN ( {} ) AND R.`id` <= ?1 AND D.`id` <= ?2 ORDER BY R.`id` "
+    "{} LIMIT ?3, ?4;";
+
+constexpr std::uint32_t AllTypes = (1U << TSQLite::RecordTypeCount) - 1;
+
+// The record types a RecordsMask selects: type 0 always, bits 28..31 never.
+std::uint32_t MaskedTypes(int mask) {
+    return (static_cast<std::uint32_t>(mask) | 1U) & AllTypes;
+}
+
+bool HasType(std::uint32_t types, int type) {
+    return type >= 0 && type < TSQLite::RecordTypeCount && ((types >> type) & 1U) != 0;
+}
+
+std::string TypeList(std::uint32_t types) {
+    std::string list;
+    for (int type = 0; type < TSQLite::RecordTypeCount; ++type) {
+        if (HasType(types, type)) {
+            list += list.empty() ? fmt::format("{}", type) : fmt::format(", {}", type);
+        }
+    }
+    return list;
+}
+
+int ClampToInt(std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT32_MAX));
+}
+
+// The connection's error, as the log shows it: "[%d] %s".
+struct TSqlError {
+    int code = SQLITE_OK;
+    std::string text;
+
+    void Take(sqlite3* db) {
+        code = sqlite3_errcode(db);
+        text = sqlite3_errmsg(db);
+    }
+    void Log(TLog* log, std::uint8_t level) const { TLog::Addf(log, level, "[%d] %s", code, text); }
+};
+
+// Holds the connection's own mutex, so that the error of a call is read before a call from
+// another thread can replace it.
+class TConnectionLock {
+public:
+    explicit TConnectionLock(sqlite3* db) : mutex_(sqlite3_db_mutex(db)) {
+        sqlite3_mutex_enter(mutex_);
+    }
+    ~TConnectionLock() { sqlite3_mutex_leave(mutex_); }
+    TConnectionLock(const TConnectionLock&) = delete;
+    TConnectionLock& operator=(const TConnectionLock&) = delete;
+
+private:
+    sqlite3_mutex* mutex_;
+};
+
+// One prepared statement with bound parameters, finalized on every way out. The first failure
+// is kept in `error` and ends the statement's work.
+class TStatement {
+public:
+    TStatement(sqlite3* db, std::string_view sql, TSqlError& error) : db_(db), error_(error) {
+        TConnectionLock lock(db_);
+        Check(sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr));
+    }
+    ~TStatement() { sqlite3_finalize(stmt_); }
+    TStatement(const TStatement&) = delete;
+    TStatement& operator=(const TStatement&) = delete;
+
+    void Bind(int index, std::int64_t value) {
+        if (!failed_) {
+            TConnectionLock lock(db_);
+            Check(sqlite3_bind_int64(stmt_, index, value));
+        }
+    }
+    void Bind(int index, std::string_view text) {
+        if (!failed_) {
+            TConnectionLock lock(db_);
+            Check(sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                                    SQLITE_TRANSIENT));
+        }
+    }
+    // True with a row to read; false when done (`Done`) or failed.
+    bool Step() {
+        if (failed_ || done_) {
+            return false;
+        }
+        TConnectionLock lock(db_);
+        const int rc = sqlite3_step(stmt_);
+        done_ = rc == SQLITE_DONE;
+        return rc == SQLITE_ROW || (!done_ && !Check(rc));
+    }
+    // Steps through every row; true when the statement ran to its end.
+    bool Finish() {
+        while (Step()) {
+        }
+        return done_;
+    }
+    bool Done() const { return done_; }
+
+    int Int(int column) const { return sqlite3_column_int(stmt_, column); }
+    std::int64_t Int64(int column) const { return sqlite3_column_int64(stmt_, column); }
+    const unsigned char* Text(int column) const { return sqlite3_column_text(stmt_, column); }
+
+private:
+    bool Check(int rc) {
+        if (rc != SQLITE_OK && !failed_) {
+            failed_ = true;
+            error_.Take(db_);
+        }
+        return !failed_;
+    }
+
+    sqlite3* db_;
+    TSqlError& error_;
+    sqlite3_stmt* stmt_ = nullptr;
+    bool failed_ = false;
+    bool done_ = false;
+};
+
+void BindDevice(TStatement& statement, const TDeviceRecord& device) {
+    statement.Bind(1, static_cast<std::int32_t>(device.device_id));
+    statement.Bind(2, device.address);
+    statement.Bind(3, TSQLite::NameToSql(device.const_name));
+    statement.Bind(4, TSQLite::NameToSql(device.user_name));
+    statement.Bind(5, device.lines);
+    statement.Bind(6, device.sensors);
+    statement.Bind(7, device.relays);
+    statement.Bind(8, device.archives);
+    statement.Bind(9, device.remote);
+}
+
+} // namespace
+
+// The frame of every operation but Init and Close: the operation's own guard (none for a plain
+// read of a count), the connection held open, and "SQLite не активна" while it is not active.
+class TSQLite::TOperation {
+public:
+    TOperation(TSQLite& owner, std::mutex* guard)
+        : guard_(guard != nullptr ? std::unique_lock(*guard) : std::unique_lock<std::mutex>()),
+          connection_(owner.connection_lock_), active_(owner.active_) {
+        if (!active_) {
+            TLog::Add(owner.log_, "SQLite не активна", LOG_TYPE_ERROR);
+        }
+    }
+    bool Active() const { return active_; }
+
+private:
+    std::unique_lock<std::mutex> guard_;
+    std::shared_lock<std::shared_mutex> connection_;
+    bool active_;
+};
+
+TSQLite::TSQLite(TLog* log, const TSettings& settings, int busy_timeout_ms)
+    : log_(log), settings_(settings), busy_timeout_ms_(busy_timeout_ms) {
+    TLog::Add(log_, "TSQLite::TSQLite", LOG_TYPE_DEBUG);
+}
+
+TSQLite::~TSQLite() {
+    TLog::Add(log_, "TSQLite::~TSQLite", LOG_TYPE_DEBUG);
+    Close();
+}
+
+bool TSQLite::Init(const std::string& path) {
+    TLog::Add(log_, "TSQLite::Init", LOG_TYPE_DEBUG);
+    std::unique_lock connection(connection_lock_);
+    CloseConnection();
+    if (!Open(path)) {
+        return false;
+    }
+    TSqlError error;
+    const auto run = [&](const char* sql) {
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) {
+            return true;
+        }
+        error.Take(db_);
+        return false;
+    };
+    bool ok = run(JournalText) && run(SchemaText) && run(IndexText);
+    if (ok) {
+        TStatement version(db_, VersionText, error);
+        ok = version.Step();
+        if (ok) {
+            const unsigned char* text = version.Text(0);
+            version_ = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+        }
+    }
+    if (!ok || !LoadCounts()) {
+        if (error.code != SQLITE_OK) {
+            error.Log(log_, LOG_TYPE_FATAL);
+        }
+        CloseConnection();
+        return false;
+    }
+    const std::uint32_t types = MaskedTypes(settings_.GetRecordsMask());
+    {
+        std::lock_guard counts(counts_lock_);
+        records_mask_count_ = CountMasked(types, false);
+        TLog::Addf(log_, LOG_TYPE_INFO,
+                   "SQLite Версия: %s, Устройств: %d, Записей: %d, Маскируемых записей: %d",
+                   version_, device_count_, record_count_, records_mask_count_);
+    }
+    active_ = true;
+    return true;
+}
+
+bool TSQLite::Open(const std::string& path) {
+    // An empty name would open a private temporary database that vanishes at close.
+    if (path.empty()) {
+        TSqlError{SQLITE_CANTOPEN, sqlite3_errstr(SQLITE_CANTOPEN)}.Log(log_, LOG_TYPE_FATAL);
+        return false;
+    }
+    const int rc = sqlite3_open_v2(
+        path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+        nullptr);
+    opened_ = db_ != nullptr;
+    TSqlError error;
+    if (rc != SQLITE_OK) {
+        error.Take(db_);
+    } else if (sqlite3_db_readonly(db_, "main") == 1) {
+        // SQLite falls back to reading a file it may not write; every record would then fail.
+        error = {SQLITE_READONLY, sqlite3_errstr(SQLITE_READONLY)};
+    }
+    if (error.code != SQLITE_OK) {
+        error.Log(log_, LOG_TYPE_FATAL);
+        CloseConnection();
+        return false;
+    }
+    sqlite3_busy_timeout(db_, busy_timeout_ms_);
+    return true;
+}
+
+bool TSQLite::LoadCounts() {
+    TSqlError error;
+    std::int64_t last_record_id = 0;
+    std::unordered_map<std::uint32_t, TDeviceCounts> devices;
+    std::int64_t record_count = 0;
+    std::int64_t last_device_row = 0;
+    int device_count = 0;
+    {
+        TStatement last(db_, LastRecordText, error);
+        if (last.Step()) {
+            last_record_id = last.Int64(0);
+        }
+    }
+    TStatement counts(db_, RecordCountsText, error);
+    while (counts.Step()) {
+        const auto device_id = static_cast<std::uint32_t>(counts.Int(0));
+        const int type = counts.Int(1);
+        const int count = counts.Int(2);
+        if (HasType(AllTypes, type)) {
+            devices[device_id].by_type[static_cast<std::size_t>(type)] += count;
+        }
+        record_count += count;
+    }
+    TStatement rows(db_, DeviceRowsText, error);
+    while (rows.Step()) {
+        last_device_row = std::max(last_device_row, rows.Int64(0));
+        devices[static_cast<std::uint32_t>(rows.Int(1))].has_row = true;
+        ++device_count;
+    }
+    if (error.code != SQLITE_OK) {
+        error.Log(log_, LOG_TYPE_FATAL);
+        return false;
+    }
+    std::lock_guard lock(counts_lock_);
+    devices_ = std::move(devices);
+    record_count_ = ClampToInt(record_count);
+    device_count_ = device_count;
+    last_record_id_ = last_record_id;
+    last_device_row_ = last_device_row;
+    return true;
+}
+
+void TSQLite::Close() {
+    std::unique_lock connection(connection_lock_);
+    CloseConnection();
+}
+
+void TSQLite::CloseConnection() {
+    if (!opened_) {
+        return;
+    }
+    TLog::Add(log_, "TSQLite::Close", LOG_TYPE_DEBUG);
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    opened_ = false;
+    active_ = false;
+    version_.clear();
+    std::lock_guard counts(counts_lock_);
+    devices_.clear();
+    record_count_ = 0;
+    device_count_ = 0;
+    records_mask_count_ = 0;
+    last_record_id_ = 0;
+    last_device_row_ = 0;
+}
+
+bool TSQLite::IsActive() const {
+    std::shared_lock connection(connection_lock_);
+    return active_;
+}
+
+bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device) {
+    TLog::Add(log_, "TSQLite::SelectDevice", LOG_TYPE_DEBUG);
+    device = TDeviceRecord{};
+    TOperation operation(*this, &select_device_guard_);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, SelectDeviceText, error);
+    statement.Bind(1, static_cast<std::int32_t>(device_id));
+    if (statement.Step()) {
+        device.id = statement.Int(0);
+        device.device_id = static_cast<std::uint32_t>(statement.Int(1));
+        device.address = statement.Int(2);
+        NameFromSql(statement.Text(3), device.const_name);
+        NameFromSql(statement.Text(4), device.user_name);
+        device.lines = statement.Int(5);
+        device.sensors = statement.Int(6);
+        device.relays = statement.Int(7);
+        device.archives = statement.Int(8);
+        device.remote = statement.Int(9);
+        return true;
+    }
+    if (!statement.Done()) {
+        error.Log(log_, LOG_TYPE_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool TSQLite::InsertDevice(const TDeviceRecord& device) {
+    TLog::Add(log_, "TSQLite::InsertDevice", LOG_TYPE_DEBUG);
+    TOperation operation(*this, &insert_device_guard_);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, InsertDeviceText, error);
+    BindDevice(statement, device);
+    // A row comes back only when the device was new.
+    const bool inserted = statement.Step();
+    const std::int64_t row = inserted ? statement.Int64(0) : 0;
+    if (!statement.Finish()) {
+        error.Log(log_, LOG_TYPE_ERROR);
+        return false;
+    }
+    if (inserted) {
+        std::lock_guard counts(counts_lock_);
+        devices_[device.device_id].has_row = true;
+        ++device_count_;
+        last_device_row_ = std::max(last_device_row_, row);
+    }
+    return true;
+}
+
+bool TSQLite::UpdateDevice(const TDeviceRecord& device) {
+    TLog::Add(log_, "TSQLite::UpdateDevice", LOG_TYPE_DEBUG);
+    TOperation operation(*this, &update_device_guard_);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, UpdateDeviceText, error);
+    BindDevice(statement, device);
+    if (!statement.Finish()) {
+        error.Log(log_, LOG_TYPE_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool TSQLite::InsertRecord(const TEventRecord& record) {
+    TLog::Add(log_, "TSQLite::InsertRecord", LOG_TYPE_DEBUG);
+    TOperation operation(*this, &insert_record_guard_);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, InsertRecordText, error);
+    statement.Bind(1, static_cast<std::int32_t>(record.device_id));
+    statement.Bind(2, record.utime);
+    statement.Bind(3, record.type);
+    statement.Bind(4, record.value);
+    const std::int64_t id = statement.Step() ? statement.Int64(0) : 0;
+    // The insert is committed by the step that finishes the statement.
+    if (!statement.Finish()) {
+        error.Log(log_, LOG_TYPE_ERROR);
+        return false;
+    }
+    std::lock_guard counts(counts_lock_);
+    ++record_count_;
+    last_record_id_ = std::max(last_record_id_, id);
+    if (HasType(AllTypes, record.type)) {
+        ++devices_[record.device_id].by_type[static_cast<std::size_t>(record.type)];
+    }
+    return true;
+}
+
+int TSQLite::RecountRecordsMaskCount() {
+    TLog::Add(log_, "TSQLite::RecountRecordsMaskCount", LOG_TYPE_DEBUG);
+    TOperation operation(*this, &recount_guard_);
+    if (!operation.Active()) {
+        return 0;
+    }
+    const std::uint32_t types = MaskedTypes(settings_.GetRecordsMask());
+    std::lock_guard counts(counts_lock_);
+    records_mask_count_ = CountMasked(types, false);
+    return records_mask_count_;
+}
+
+int TSQLite::GetRecordsMaskCount() {
+    TLog::Add(log_, "TSQLite::GetRecordsMaskCount", LOG_TYPE_DEBUG);
+    TOperation operation(*this, nullptr);
+    if (!operation.Active()) {
+        return 0;
+    }
+    std::lock_guard counts(counts_lock_);
+    return records_mask_count_;
+}
+
+bool TSQLite::SelectRecords(int offset, int& count, std::span<TRecordRow> rows) {
+    TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, offset=%d, count=%d", "TSQLite::SelectRecords", offset,
+               count);
+    // A negative count would mean "no limit" to SQLite: never more rows than the array holds.
+    const int wanted = std::clamp(count, 0, ClampToInt(static_cast<std::int64_t>(rows.size())));
+    count = 0;
+    TOperation operation(*this, &select_records_guard_);
+    if (!operation.Active()) {
+        return false;
+    }
+    const std::uint32_t types = MaskedTypes(settings_.GetRecordsMask());
+    const TSnapshot snapshot = TakeSnapshot(types);
+    const std::int64_t skip = std::max(offset, 0);
+    const std::int64_t skip_from_oldest = snapshot.matching - skip - wanted;
+    if (wanted == 0 || skip >= snapshot.matching) {
+        return true;
+    }
+    // LIMIT walks past every skipped row, so a page nearer the oldest record is read from that
+    // end and turned round; the counts make both ways give the same rows.
+    if (skip <= skip_from_oldest) {
+        return ReadPage("DESC", types, snapshot, skip, wanted, rows, count);
+    }
+    const int take = ClampToInt(wanted + std::min<std::int64_t>(skip_from_oldest, 0));
+    const bool ok = ReadPage("ASC", types, snapshot, std::max<std::int64_t>(skip_from_oldest, 0),
+                             take, rows, count);
+    std::reverse(rows.begin(), rows.begin() + count);
+    return ok;
+}
+
+bool TSQLite::ReadPage(std::string_view order, std::uint32_t types, const TSnapshot& snapshot,
+                       std::int64_t offset, int wanted, std::span<TRecordRow> rows, int& read) {
+    TSqlError error;
+    TStatement statement(db_, fmt::format(SelectRecordsText, TypeList(types), order), error);
+    statement.Bind(1, snapshot.last_record_id);
+    statement.Bind(2, snapshot.last_device_row);
+    statement.Bind(3, offset);
+    statement.Bind(4, wanted);
+    while (read < wanted && statement.Step()) {
+        TRecordRow& row = rows[static_cast<std::size_t>(read)];
+        row.id = statement.Int(0);
+        row.device_id = static_cast<std::uint32_t>(statement.Int(1));
+        row.utime = statement.Int(2);
+        row.address = statement.Int(3);
+        NameFromSql(statement.Text(4), row.const_name);
+        NameFromSql(statement.Text(5), row.user_name);
+        row.type = static_cast<std::int8_t>(statement.Int(6));
+        row.value = statement.Int(7);
+        ++read;
+    }
+    if (!statement.Finish()) {
+        error.Log(log_, LOG_TYPE_ERROR);
+        return false;
+    }
+    return true;
+}
+
+int TSQLite::CountMasked(std::uint32_t types, bool joined_only) const {
+    std::int64_t count = 0;
+    for (const auto& [device_id, device] : devices_) {
+        if (joined_only && !device.has_row) {
+            continue;
+        }
+        for (int type = 0; type < RecordTypeCount; ++type) {
+            if (HasType(types, type)) {
+                count += device.by_type[static_cast<std::size_t>(type)];
+            }
+        }
+    }
+    return ClampToInt(count);
+}
+
+TSQLite::TSnapshot TSQLite::TakeSnapshot(std::uint32_t types) const {
+    std::lock_guard counts(counts_lock_);
+    return {last_record_id_, last_device_row_, CountMasked(types, true)};
+}
+
+std::string TSQLite::GetVersion() const {
+    std::shared_lock connection(connection_lock_);
+    return version_;
+}
+
+int TSQLite::GetRecordCount() const {
+    std::lock_guard counts(counts_lock_);
+    return record_count_;
+}
+
+int TSQLite::GetDeviceCount() const {
+    std::lock_guard counts(counts_lock_);
+    return device_count_;
+}
+
+std::string TSQLite::GetRecordsMaskList(int mask) {
+    return TypeList(MaskedTypes(mask));
+}
+
+std::string TSQLite::NameToSql(const char (&name)[DeviceNameSize]) {
+    const std::string_view field(name, ::strnlen(name, DeviceNameSize));
+    return Trim(Cp1251ToUtf8(TrimView(field).substr(0, DeviceNameLength)));
+}
+
+void TSQLite::NameFromSql(const unsigned char* text, char (&name)[DeviceNameSize]) {
+    std::memset(name, 0, DeviceNameSize);
+    if (text == nullptr) {
+        return;
+    }
+    const std::string cp1251 = Utf8ToCp1251(reinterpret_cast<const char*>(text));
+    const std::string_view kept = TrimView(cp1251).substr(0, DeviceNameLength);
+    std::memcpy(name, kept.data(), kept.size());
+}

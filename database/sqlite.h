@@ -1,0 +1,136 @@
+#pragma once
+
+#include "database/device_record.h"
+#include "database/event_record.h"
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <shared_mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+struct sqlite3;
+class TLog;
+class TSettings;
+
+// The record database: one SQLite connection to the file named by the DBFile setting, with the
+// tables `record` (one row per event) and `device` (one row per device ever met). It is the
+// only code that speaks to the database.
+//
+// Every operation runs on its caller's thread, returns false (or 0 for a count) and logs the
+// reason when it fails; nothing throws. Two calls of the same operation never overlap; calls of
+// different operations may run at once, from any thread. Init and Close wait until no operation
+// is in progress, so a page load still running when the service stops cannot outlive the
+// connection.
+//
+// Counting records per type with count( * ) scans the whole table, which takes seconds after a
+// few years of events. The counts are therefore taken once when the database opens (over an
+// index on `device_id`, `type`) and kept in memory, raised by each successful insert.
+class TSQLite {
+public:
+    static constexpr int BusyTimeoutMs = 5000;
+    // Record type codes 0..27: the bits of the records mask that select record types.
+    static constexpr int RecordTypeCount = 28;
+
+    // `log` may be null. `settings` gives RecordsMask at the moment of use and must outlive
+    // the object. Tests shorten the busy timeout.
+    TSQLite(TLog* log, const TSettings& settings, int busy_timeout_ms = BusyTimeoutMs);
+    ~TSQLite();
+    TSQLite(const TSQLite&) = delete;
+    TSQLite& operator=(const TSQLite&) = delete;
+
+    // Opens (creating when missing) the database file at `path` (UTF-8), creates the tables
+    // and takes the counts. Closes any open database first; a failure leaves it closed.
+    bool Init(const std::string& path);
+    void Close();
+    bool IsActive() const;
+
+    // A device with no row gives true and an all-zero record: the caller tells a found device
+    // by the returned device_id.
+    bool SelectDevice(std::uint32_t device_id, TDeviceRecord& device);
+    // Inserting a known device changes nothing and succeeds.
+    bool InsertDevice(const TDeviceRecord& device);
+    // Succeeds whether or not a row matched.
+    bool UpdateDevice(const TDeviceRecord& device);
+    // Stores device_id, utime, type and value; the database assigns the id.
+    bool InsertRecord(const TEventRecord& record);
+    // Counts the records whose type the RecordsMask setting selects (type 0 always). Keeps and
+    // returns the count; 0 while the database is not active.
+    int RecountRecordsMaskCount();
+    // The count as last taken by RecountRecordsMaskCount.
+    int GetRecordsMaskCount();
+    // Reads at most `count` (and at most rows.size()) records whose type the mask selects,
+    // joined with their devices, newest first, skipping the first `offset` (a negative offset
+    // reads as 0). `count` comes back as the number of rows written from rows[0]; true when
+    // the read completed.
+    bool SelectRecords(int offset, int& count, std::span<TRecordRow> rows);
+
+    std::string GetVersion() const;
+    int GetRecordCount() const;
+    int GetDeviceCount() const;
+
+    // "0, 4, 8" for a mask with bits 4 and 8: code 0 always, then every code 1..27 whose bit
+    // is set; bits 28..31 are ignored.
+    static std::string GetRecordsMaskList(int mask);
+    // A Windows-1251 name field (read up to its zero or its 19th byte) as it is stored: trimmed
+    // of blanks and control characters, cut to 18 characters, in UTF-8.
+    static std::string NameToSql(const char (&name)[DeviceNameSize]);
+    // A stored UTF-8 name (null gives an empty name) into a zero-filled Windows-1251 field:
+    // trimmed and cut to 18 characters.
+    static void NameFromSql(const unsigned char* text, char (&name)[DeviceNameSize]);
+
+private:
+    // Records per type of one device id, and whether the device has a row (only then do its
+    // records appear on pages).
+    struct TDeviceCounts {
+        std::array<int, RecordTypeCount> by_type{};
+        bool has_row = false;
+    };
+    // What a page query may see: records up to one id and devices up to one row id, and how
+    // many joined records of the selected types that is.
+    struct TSnapshot {
+        std::int64_t last_record_id = 0;
+        std::int64_t last_device_row = 0;
+        std::int64_t matching = 0;
+    };
+    class TOperation;
+
+    bool Open(const std::string& path);
+    bool LoadCounts();
+    void CloseConnection();
+    int CountMasked(std::uint32_t types, bool joined_only) const;
+    TSnapshot TakeSnapshot(std::uint32_t types) const;
+    bool ReadPage(std::string_view order, std::uint32_t types, const TSnapshot& snapshot,
+                  std::int64_t offset, int wanted, std::span<TRecordRow> rows, int& read);
+
+    TLog* log_;
+    const TSettings& settings_;
+    const int busy_timeout_ms_;
+
+    // Held shared by every operation, exclusively by Init and Close.
+    mutable std::shared_mutex connection_lock_;
+    sqlite3* db_ = nullptr;
+    bool opened_ = false;
+    bool active_ = false;
+    std::string version_;
+
+    // One guard per operation.
+    std::mutex select_device_guard_;
+    std::mutex select_records_guard_;
+    std::mutex insert_device_guard_;
+    std::mutex update_device_guard_;
+    std::mutex insert_record_guard_;
+    std::mutex recount_guard_;
+
+    // The counts, raised together with the last ids so that a page query sees them agree.
+    mutable std::mutex counts_lock_;
+    std::unordered_map<std::uint32_t, TDeviceCounts> devices_;
+    int record_count_ = 0;
+    int device_count_ = 0;
+    int records_mask_count_ = 0;
+    std::int64_t last_record_id_ = 0;
+    std::int64_t last_device_row_ = 0;
+};

@@ -1,0 +1,641 @@
+#include "database/sqlite.h"
+#include "log/log.h"
+#include "log/text.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <linux/capability.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "support/fake_log_pane.h"
+#include "support/fake_settings.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// A second, plain connection to the same file: what another program (or a reference query)
+// sees.
+class RawDb {
+public:
+    explicit RawDb(const std::string& path) { sqlite3_open(path.c_str(), &db_); }
+    ~RawDb() { sqlite3_close(db_); }
+    RawDb(const RawDb&) = delete;
+    RawDb& operator=(const RawDb&) = delete;
+
+    int Exec(const std::string& sql) {
+        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    }
+    // Column 0 of every row, as text ("NULL" for null).
+    std::vector<std::string> Column(const std::string& sql) {
+        std::vector<std::string> values;
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(stmt) == SQLITE_ROW) {
+                const unsigned char* text = sqlite3_column_text(stmt, 0);
+                values.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "NULL");
+            }
+        }
+        sqlite3_finalize(stmt);
+        return values;
+    }
+    std::string Value(const std::string& sql) {
+        const std::vector<std::string> values = Column(sql);
+        return values.empty() ? "" : values.front();
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// Fills a name field with the Windows-1251 form of a UTF-8 text, cut to fit.
+template <std::size_t N>
+void SetName(char (&field)[N], const std::string& utf8) {
+    const std::string cp1251 = Utf8ToCp1251(utf8);
+    std::memset(field, 0, N);
+    std::memcpy(field, cp1251.data(), std::min(cp1251.size(), N - 1));
+}
+
+TDeviceRecord Device(std::uint32_t device_id, int address, const std::string& const_name = "",
+                     const std::string& user_name = "") {
+    TDeviceRecord device{};
+    device.device_id = device_id;
+    device.address = address;
+    SetName(device.const_name, const_name);
+    SetName(device.user_name, user_name);
+    device.lines = 4;
+    device.sensors = 2;
+    device.relays = 1;
+    device.archives = 100;
+    device.remote = 0x3FF;
+    return device;
+}
+
+TEventRecord Record(std::uint32_t device_id, int type, std::int32_t value = 0,
+                    std::int32_t utime = 1700000000) {
+    TEventRecord record{};
+    record.device_id = device_id;
+    record.utime = utime;
+    record.type = static_cast<std::int8_t>(type);
+    record.value = value;
+    return record;
+}
+
+std::vector<int> Ids(const std::vector<TRecordRow>& rows, int count) {
+    std::vector<int> ids;
+    for (int i = 0; i < count; ++i) {
+        ids.push_back(rows[static_cast<std::size_t>(i)].id);
+    }
+    return ids;
+}
+
+// Ids of a page exactly as the plain page query with LIMIT gives them.
+std::vector<int> ReferencePage(RawDb& raw, int mask, int offset, int count) {
+    const std::vector<std::string> column = raw.Column(
+        "SELECT R.`id` FROM `record` R JOIN `device` D ON D.`device_id` = R.`device_id` WHERE "
+        "`type` IN ( " +
+        TSQLite::GetRecordsMaskList(mask) + " ) ORDER BY R.`id` DESC LIMIT " +
+        std::to_string(offset) + ", " + std::to_string(count) + ";");
+    std::vector<int> ids;
+    for (const std::string& id : column) {
+        ids.push_back(std::stoi(id));
+    }
+    return ids;
+}
+
+class Database : public ::testing::Test {
+protected:
+    Database() { log.IsLogDebug = true; }
+
+    // Every line logged since the last call, UTF-8, without the stamp and level label.
+    std::vector<std::string> Lines() {
+        log.Flush();
+        std::vector<std::string> texts;
+        for (const FakeLogPane::Line& line : pane.lines) {
+            texts.push_back(line.text.size() > 28 ? line.text.substr(28) : "");
+        }
+        pane.lines.clear();
+        return texts;
+    }
+    bool Logged(const std::string& text) {
+        const std::vector<std::string> lines = Lines();
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    }
+
+    TempDir dir;
+    FakeLogPane pane;
+    TLog log{&pane, nullptr, dir.file("test.log")};
+    FakeSettings settings;
+    std::string path = dir.file("records.db");
+    // A short busy timeout keeps the lock tests quick.
+    TSQLite db{&log, settings, 300};
+};
+
+} // namespace
+
+TEST_F(Database, StartsOnAMissingFileWithBothTablesAndCreatesNothingTwice) {
+    ASSERT_TRUE(db.Init(path));
+    EXPECT_TRUE(db.IsActive());
+    EXPECT_EQ(db.GetVersion(), sqlite3_libversion());
+    const std::vector<std::string> lines = Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "TSQLite::Init"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        std::string("SQLite Версия: ") + sqlite3_libversion() +
+                            ", Устройств: 0, Записей: 0, Маскируемых записей: 0"),
+              lines.end());
+    {
+        RawDb raw(path);
+        EXPECT_EQ(raw.Column("SELECT name FROM sqlite_master WHERE type = 'table' AND name IN "
+                             "('record', 'device') ORDER BY name;"),
+                  (std::vector<std::string>{"device", "record"}));
+        EXPECT_EQ(raw.Value("PRAGMA journal_mode;"), "wal");
+    }
+
+    ASSERT_TRUE(db.InsertDevice(Device(7, 3, "Прибор")));
+    ASSERT_TRUE(db.InsertRecord(Record(7, 4, 0x0203)));
+    ASSERT_TRUE(db.InsertRecord(Record(7, 1)));
+    ASSERT_TRUE(db.InsertRecord(Record(99, 2)));
+    settings.records_mask = 1 << 4;
+    db.Close();
+    EXPECT_FALSE(db.IsActive());
+    Lines();
+
+    ASSERT_TRUE(db.Init(path));
+    EXPECT_TRUE(Logged(std::string("SQLite Версия: ") + sqlite3_libversion() +
+                       ", Устройств: 1, Записей: 3, Маскируемых записей: 1"));
+    EXPECT_EQ(db.GetRecordCount(), 3);
+    EXPECT_EQ(db.GetDeviceCount(), 1);
+    TDeviceRecord device{};
+    ASSERT_TRUE(db.SelectDevice(7, device));
+    EXPECT_STREQ(device.const_name, Utf8ToCp1251("Прибор").c_str());
+    // Init on an active database closes it first.
+    ASSERT_TRUE(db.Init(path));
+    EXPECT_TRUE(Logged("TSQLite::Close"));
+    EXPECT_EQ(db.GetRecordCount(), 3);
+}
+
+TEST_F(Database, NamesAreStoredTrimmedCutQuotedAndIntact) {
+    ASSERT_TRUE(db.Init(path));
+    TDeviceRecord device = Device(1, 5, "O'Neil", "  padded\t ");
+    ASSERT_TRUE(db.InsertDevice(device));
+    SetName(device.const_name, "ABCDEFGHIJKLMNOPQRSTUVWXY"); // 25 characters, 18 fit the field
+    SetName(device.user_name, "(null) (null)");
+    ASSERT_TRUE(db.InsertDevice(Device(2, 6, " Прибор №1\t", "(null)")));
+    ASSERT_TRUE(db.InsertDevice(Device(3, 7)));
+
+    RawDb raw(path);
+    EXPECT_EQ(raw.Column("SELECT const_name FROM device ORDER BY id;"),
+              (std::vector<std::string>{"O'Neil", "Прибор №1", ""}));
+    EXPECT_EQ(raw.Column("SELECT user_name FROM device ORDER BY id;"),
+              (std::vector<std::string>{"padded", "(null)", ""}));
+
+    ASSERT_TRUE(db.UpdateDevice(device));
+    EXPECT_EQ(raw.Value("SELECT const_name FROM device WHERE device_id = 1;"),
+              "ABCDEFGHIJKLMNOPQR");
+    EXPECT_EQ(raw.Value("SELECT user_name FROM device WHERE device_id = 1;"), "(null) (null)");
+
+    TDeviceRecord read{};
+    ASSERT_TRUE(db.SelectDevice(2, read));
+    EXPECT_STREQ(read.const_name, Utf8ToCp1251("Прибор №1").c_str());
+    EXPECT_STREQ(read.user_name, "(null)");
+
+    // Names written by hand are read as blanks-trimmed, 18-character, zero-filled fields; a
+    // null column is an empty name.
+    ASSERT_EQ(raw.Exec("UPDATE device SET const_name = '   Сорок символов точно не влезут', "
+                       "user_name = NULL WHERE device_id = 3;"),
+              SQLITE_OK);
+    std::memset(&read, 0x55, sizeof read);
+    ASSERT_TRUE(db.SelectDevice(3, read));
+    EXPECT_EQ(std::string(read.const_name, DeviceNameSize),
+              Utf8ToCp1251("Сорок символов точ") + '\0');
+    EXPECT_EQ(std::string(read.user_name, DeviceNameSize), std::string(DeviceNameSize, '\0'));
+
+    // A field filled to its last byte without a terminator is read only up to its size.
+    std::memset(device.const_name, 'Z', DeviceNameSize);
+    EXPECT_EQ(TSQLite::NameToSql(device.const_name), std::string(DeviceNameLength, 'Z'));
+}
+
+TEST_F(Database, DevicesAreInsertedOnceUpdatedAndLookedUp) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(0xFFFFFFF0, 12, "Первый")));
+    EXPECT_EQ(db.GetDeviceCount(), 1);
+    // A known device keeps its first row; the second insert still succeeds.
+    ASSERT_TRUE(db.InsertDevice(Device(0xFFFFFFF0, 99, "Второй")));
+    EXPECT_EQ(db.GetDeviceCount(), 1);
+
+    TDeviceRecord read{};
+    ASSERT_TRUE(db.SelectDevice(0xFFFFFFF0, read));
+    EXPECT_EQ(read.id, 1);
+    EXPECT_EQ(read.device_id, 0xFFFFFFF0U);
+    EXPECT_EQ(read.address, 12);
+    EXPECT_STREQ(read.const_name, Utf8ToCp1251("Первый").c_str());
+    EXPECT_EQ(read.lines, 4);
+    EXPECT_EQ(read.sensors, 2);
+    EXPECT_EQ(read.relays, 1);
+    EXPECT_EQ(read.archives, 100);
+    EXPECT_EQ(read.remote, 0x3FF);
+    {
+        RawDb raw(path);
+        EXPECT_EQ(raw.Value("SELECT device_id FROM device;"), "-16") << "signed 32-bit decimal";
+    }
+
+    TDeviceRecord changed = Device(0xFFFFFFF0, 13, "Первый", "Склад");
+    changed.lines = 8;
+    ASSERT_TRUE(db.UpdateDevice(changed));
+    ASSERT_TRUE(db.SelectDevice(0xFFFFFFF0, read));
+    EXPECT_EQ(read.address, 13);
+    EXPECT_EQ(read.lines, 8);
+    EXPECT_STREQ(read.user_name, Utf8ToCp1251("Склад").c_str());
+    // An update that matches no row succeeds and adds nothing.
+    ASSERT_TRUE(db.UpdateDevice(Device(42, 1)));
+    EXPECT_EQ(db.GetDeviceCount(), 1);
+
+    std::memset(&read, 0x55, sizeof read);
+    ASSERT_TRUE(db.SelectDevice(42, read));
+    const TDeviceRecord zero{};
+    EXPECT_EQ(std::memcmp(&read, &zero, sizeof read), 0) << "a device with no row reads all zero";
+}
+
+TEST_F(Database, RecordsAreStoredAsSignedValuesAndCountedByTheMask) {
+    EXPECT_EQ(TSQLite::GetRecordsMaskList(0), "0");
+    EXPECT_EQ(TSQLite::GetRecordsMaskList((1 << 4) | (1 << 8)), "0, 4, 8");
+    EXPECT_EQ(TSQLite::GetRecordsMaskList(static_cast<int>(0xF0000002U)), "0, 1");
+    std::string all = "0";
+    for (int type = 1; type < 28; ++type) {
+        all += ", " + std::to_string(type);
+    }
+    EXPECT_EQ(TSQLite::GetRecordsMaskList(0x7FFFFFFF), all);
+
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(0x80000001, 1)));
+    for (int type = 0; type < 28; ++type) {
+        ASSERT_TRUE(db.InsertRecord(Record(0x80000001, type, -type, 1700000000 + type)));
+    }
+    ASSERT_TRUE(db.InsertRecord(Record(0x80000001, 100))); // no such type: stored, never counted
+    EXPECT_EQ(db.GetRecordCount(), 29);
+    {
+        RawDb raw(path);
+        EXPECT_EQ(raw.Value("SELECT device_id || ' ' || utime || ' ' || type || ' ' || value "
+                            "FROM record WHERE type = 27;"),
+                  "-2147483647 1700000027 27 -27");
+    }
+
+    settings.records_mask = 0;
+    EXPECT_EQ(db.RecountRecordsMaskCount(), 1);
+    EXPECT_EQ(db.GetRecordsMaskCount(), 1);
+    settings.records_mask = 0x7FFFFFFF;
+    EXPECT_EQ(db.GetRecordsMaskCount(), 1) << "kept until recounted";
+    EXPECT_EQ(db.RecountRecordsMaskCount(), 28);
+    settings.records_mask = (1 << 3) | (1 << 5) | static_cast<int>(0x80000000U);
+    EXPECT_EQ(db.RecountRecordsMaskCount(), 3);
+}
+
+TEST_F(Database, PagesAreNewestFirstJoinedWithTheirDevices) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(10, 21, "Прибор", "Этаж 2")));
+    for (int i = 0; i < 120; ++i) {
+        ASSERT_TRUE(db.InsertRecord(Record(10, i % 2 == 0 ? 3 : 5, i, 1700000000 + i)));
+        ASSERT_TRUE(db.InsertRecord(Record(10, 6, i))); // never selected below
+    }
+    settings.records_mask = (1 << 3) | (1 << 5);
+    ASSERT_EQ(db.RecountRecordsMaskCount(), 120);
+
+    std::vector<TRecordRow> rows(50);
+    int count = 50;
+    ASSERT_TRUE(db.SelectRecords(0, count, rows));
+    ASSERT_EQ(count, 50);
+    EXPECT_EQ(rows[0].id, 239);
+    EXPECT_EQ(rows[0].device_id, 10U);
+    EXPECT_EQ(rows[0].utime, 1700000119);
+    EXPECT_EQ(rows[0].address, 21);
+    EXPECT_STREQ(rows[0].const_name, Utf8ToCp1251("Прибор").c_str());
+    EXPECT_STREQ(rows[0].user_name, Utf8ToCp1251("Этаж 2").c_str());
+    EXPECT_EQ(rows[0].type, 5);
+    EXPECT_EQ(rows[0].value, 119);
+    EXPECT_EQ(rows[49].id, 141);
+    EXPECT_TRUE(
+        std::is_sorted(rows.begin(), rows.end(),
+                       [](const TRecordRow& a, const TRecordRow& b) { return a.id > b.id; }));
+
+    count = 50;
+    ASSERT_TRUE(db.SelectRecords(100, count, rows));
+    ASSERT_EQ(count, 20);
+    EXPECT_EQ(rows[0].id, 39);
+    EXPECT_EQ(rows[19].id, 1);
+    EXPECT_EQ(rows[19].value, 0);
+
+    Lines();
+    count = 50;
+    ASSERT_TRUE(db.SelectRecords(-5, count, rows)) << "a negative offset reads as 0";
+    EXPECT_EQ(rows[0].id, 239);
+    EXPECT_TRUE(Logged("TSQLite::SelectRecords, offset=-5, count=50"));
+    count = 50;
+    ASSERT_TRUE(db.SelectRecords(120, count, rows));
+    EXPECT_EQ(count, 0);
+}
+
+TEST_F(Database, EveryPageMatchesThePlainQueryWhateverTheMaskAndDevices) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    ASSERT_TRUE(db.InsertDevice(Device(2, 2)));
+    // Records of device 3 have no device row yet: counted, but on no page until it gets one.
+    for (int i = 0; i < 150; ++i) {
+        ASSERT_TRUE(
+            db.InsertRecord(Record(static_cast<std::uint32_t>(1 + i % 3), (i * 7) % 28, i)));
+    }
+    RawDb raw(path);
+    const auto check_all_pages = [&](int mask, int page) {
+        settings.records_mask = mask;
+        std::vector<TRecordRow> rows(static_cast<std::size_t>(page));
+        for (int offset = 0; offset <= 160; offset += 7) {
+            int count = page;
+            ASSERT_TRUE(db.SelectRecords(offset, count, rows));
+            EXPECT_EQ(Ids(rows, count), ReferencePage(raw, mask, offset, page))
+                << "mask " << mask << ", offset " << offset << ", page " << page;
+        }
+    };
+    check_all_pages(0x7FFFFFFF, 10);
+    check_all_pages(0x00F0F0F0, 13);
+    check_all_pages(0, 3);
+    ASSERT_TRUE(db.InsertDevice(Device(3, 3)));
+    check_all_pages(0x7FFFFFFF, 10);
+    check_all_pages(0x0000FF00, 6);
+}
+
+TEST_F(Database, APageNeverWritesPastTheCallersArray) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_TRUE(db.InsertRecord(Record(1, 0, i)));
+    }
+    std::vector<TRecordRow> rows(12);
+    int count = 300; // more than the array holds
+    ASSERT_TRUE(db.SelectRecords(0, count, std::span(rows).first(10)));
+    EXPECT_EQ(count, 10);
+    EXPECT_EQ(rows[10].id, 0);
+    count = -1; // "no limit" to SQLite
+    ASSERT_TRUE(db.SelectRecords(0, count, rows));
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(rows[11].id, 0);
+    count = 300;
+    ASSERT_TRUE(db.SelectRecords(25, count, std::span(rows).first(10)));
+    EXPECT_EQ(Ids(rows, count), (std::vector<int>{5, 4, 3, 2, 1}));
+}
+
+TEST_F(Database, EveryOperationRefusesWhileNotActive) {
+    const auto check_refused = [&] {
+        TDeviceRecord device = Device(1, 1);
+        std::vector<TRecordRow> rows(5);
+        int count = 5;
+        EXPECT_FALSE(db.IsActive());
+        EXPECT_FALSE(db.SelectDevice(1, device));
+        EXPECT_FALSE(db.InsertDevice(device));
+        EXPECT_FALSE(db.UpdateDevice(device));
+        EXPECT_FALSE(db.InsertRecord(Record(1, 0)));
+        EXPECT_EQ(db.RecountRecordsMaskCount(), 0);
+        EXPECT_EQ(db.GetRecordsMaskCount(), 0);
+        EXPECT_FALSE(db.SelectRecords(0, count, rows));
+        EXPECT_EQ(count, 0);
+        const std::vector<std::string> lines = Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "SQLite не активна"), 7);
+        for (const char* name :
+             {"TSQLite::SelectDevice", "TSQLite::InsertDevice", "TSQLite::UpdateDevice",
+              "TSQLite::InsertRecord", "TSQLite::RecountRecordsMaskCount",
+              "TSQLite::GetRecordsMaskCount"}) {
+            EXPECT_NE(std::find(lines.begin(), lines.end(), name), lines.end()) << name;
+        }
+    };
+    check_refused();
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertRecord(Record(1, 0)));
+    db.Close();
+    EXPECT_EQ(db.GetRecordCount(), 0);
+    EXPECT_EQ(db.GetVersion(), "");
+    check_refused();
+    db.Close(); // closing a closed database does nothing
+    EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(Database, AMissingFolderOrAFileThatIsNoDatabaseFailsUntilRepaired) {
+    const std::string folder = dir.file("later");
+    EXPECT_FALSE(db.Init(folder + "/records.db"));
+    EXPECT_FALSE(db.IsActive());
+    EXPECT_TRUE(Logged("[14] unable to open database file"));
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    EXPECT_TRUE(db.Init(folder + "/records.db"));
+
+    {
+        std::ofstream text(path);
+        text << "[Options]\nComNum=3\n" << std::string(4096, 'x');
+    }
+    EXPECT_FALSE(db.Init(path));
+    EXPECT_FALSE(db.IsActive());
+    EXPECT_TRUE(Logged("[26] file is not a database"));
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_TRUE(db.Init(path));
+
+    EXPECT_FALSE(db.Init(""));
+    EXPECT_TRUE(Logged("[14] unable to open database file"));
+    EXPECT_FALSE(db.Init(dir.path())) << "a folder is no database file";
+}
+
+namespace {
+
+// Root writes any file whatever its mode bits; this thread gives up that right for a while, so
+// that a read-only file is read-only here too.
+class WithoutFileOverride {
+public:
+    WithoutFileOverride() {
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        if (::syscall(SYS_capget, &header_, saved_) != 0) {
+            return;
+        }
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &=
+            ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH) | (1U << CAP_FOWNER));
+        changed_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~WithoutFileOverride() {
+        if (changed_) {
+            ::syscall(SYS_capset, &header_, saved_);
+        }
+    }
+    WithoutFileOverride(const WithoutFileOverride&) = delete;
+    WithoutFileOverride& operator=(const WithoutFileOverride&) = delete;
+
+private:
+    __user_cap_header_struct header_{};
+    __user_cap_data_struct saved_[2]{};
+    bool changed_ = false;
+};
+
+} // namespace
+
+TEST_F(Database, AReadOnlyFileFailsUntilItMayBeWritten) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    db.Close();
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    {
+        WithoutFileOverride read_only;
+        EXPECT_FALSE(db.Init(path));
+        EXPECT_FALSE(db.IsActive());
+        EXPECT_TRUE(Logged("[8] attempt to write a readonly database"));
+        ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        ASSERT_TRUE(db.Init(path));
+        EXPECT_TRUE(db.InsertRecord(Record(1, 2)));
+        EXPECT_EQ(db.GetDeviceCount(), 1);
+    }
+}
+
+TEST_F(Database, ALockHeldLongerThanTheBusyTimeoutFailsTheCallOnly) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    RawDb other(path);
+    ASSERT_EQ(other.Exec("BEGIN IMMEDIATE; INSERT INTO record (device_id, utime, type, value) "
+                         "VALUES (1, 0, 0, 0);"),
+              SQLITE_OK);
+    Lines();
+    EXPECT_FALSE(db.InsertRecord(Record(1, 1)));
+    EXPECT_FALSE(db.InsertDevice(Device(2, 2)));
+    EXPECT_FALSE(db.UpdateDevice(Device(1, 5)));
+    const std::vector<std::string> lines = Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "[5] database is locked"), 3);
+    EXPECT_EQ(db.GetRecordCount(), 0);
+    // Readers are not held up by a writer.
+    std::vector<TRecordRow> rows(5);
+    int count = 5;
+    EXPECT_TRUE(db.SelectRecords(0, count, rows));
+
+    ASSERT_EQ(other.Exec("COMMIT;"), SQLITE_OK);
+    EXPECT_TRUE(db.InsertRecord(Record(1, 1)));
+    EXPECT_TRUE(db.InsertDevice(Device(2, 2)));
+    EXPECT_EQ(db.GetRecordCount(), 1) << "the other program's record is not this one's to count";
+}
+
+TEST_F(Database, ALockShorterThanTheBusyTimeoutIsWaitedOut) {
+    TSQLite patient(&log, settings);
+    ASSERT_TRUE(patient.Init(path));
+    ASSERT_TRUE(patient.InsertDevice(Device(1, 1)));
+    RawDb other(path);
+    ASSERT_EQ(other.Exec("BEGIN IMMEDIATE; UPDATE device SET address = 9;"), SQLITE_OK);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        other.Exec("COMMIT;");
+    });
+    EXPECT_TRUE(patient.InsertRecord(Record(1, 1)));
+    release.join();
+}
+
+namespace {
+
+// A tmpfs of a few hundred kilobytes mounted on a folder, for as long as the object lives.
+class TinyDisk {
+public:
+    explicit TinyDisk(const std::string& folder) : folder_(folder) {
+        mounted_ = ::mkdir(folder.c_str(), 0700) == 0 &&
+                   ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=320k") == 0;
+    }
+    ~TinyDisk() {
+        if (mounted_) {
+            ::umount2(folder_.c_str(), MNT_DETACH);
+        }
+    }
+    TinyDisk(const TinyDisk&) = delete;
+    TinyDisk& operator=(const TinyDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
+} // namespace
+
+TEST_F(Database, AFullDiskFailsTheWriteUntilThereIsRoomAgain) {
+    TinyDisk disk(dir.file("disk"));
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs needs CAP_SYS_ADMIN";
+    }
+    const std::string filler = dir.file("disk/filler");
+    {
+        std::ofstream out(filler, std::ios::binary);
+        out << std::string(160 * 1024, 'f');
+    }
+    TSQLite small(&log, settings);
+    ASSERT_TRUE(small.Init(dir.file("disk/records.db")));
+    ASSERT_TRUE(small.InsertDevice(Device(1, 1)));
+    int stored = 0;
+    while (stored < 100000 && small.InsertRecord(Record(1, 3, stored))) {
+        ++stored;
+    }
+    ASSERT_LT(stored, 100000);
+    EXPECT_TRUE(Logged("[13] database or disk is full"));
+    EXPECT_EQ(small.GetRecordCount(), stored);
+    small.RecountRecordsMaskCount();
+    EXPECT_EQ(small.GetRecordsMaskCount(), stored);
+
+    ASSERT_EQ(std::remove(filler.c_str()), 0);
+    EXPECT_TRUE(small.InsertRecord(Record(1, 3, stored)));
+    EXPECT_EQ(small.GetRecordCount(), stored + 1);
+    std::vector<TRecordRow> rows(3);
+    int count = 3;
+    ASSERT_TRUE(small.SelectRecords(0, count, rows));
+    EXPECT_EQ(rows[0].value, stored);
+    EXPECT_EQ(rows[1].value, stored - 1);
+}
+
+TEST_F(Database, PagesStayExactWhileRecordsAndDevicesArriveAndCloseWaitsForThem) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(db.InsertRecord(Record(1 + i % 2, i % 28, i)));
+    }
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (std::uint32_t i = 0; i < 300; ++i) {
+            db.InsertRecord(Record(1 + i % 4, static_cast<int>(i % 28), static_cast<int>(i)));
+            db.RecountRecordsMaskCount();
+            if (i % 50 == 0) {
+                db.InsertDevice(Device(2 + i / 50, 1));
+            }
+        }
+        stop = true;
+    });
+    // Pages near the oldest end are read from that end while rows and devices arrive.
+    std::vector<TRecordRow> rows(20);
+    int pages = 0;
+    while (!stop) {
+        int count = 20;
+        const int total = db.GetRecordsMaskCount();
+        if (db.SelectRecords(std::max(total - 25, 0), count, rows) && count > 0) {
+            EXPECT_TRUE(std::is_sorted(
+                rows.begin(), rows.begin() + count,
+                [](const TRecordRow& a, const TRecordRow& b) { return a.id > b.id; }));
+            ++pages;
+        }
+    }
+    writer.join();
+    EXPECT_GT(pages, 0);
+
+    std::thread reader([&] {
+        for (int i = 0; i < 50; ++i) {
+            int count = 20;
+            db.SelectRecords(i, count, rows);
+        }
+    });
+    db.Close();
+    reader.join();
+    EXPECT_FALSE(db.IsActive());
+}
