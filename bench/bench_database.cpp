@@ -1,0 +1,254 @@
+// The record database after years of events: 10^4, 10^6 and 10^7 records of 64 devices over
+// all 28 types. Each database is made once per run in a temporary folder, in one bulk
+// transaction, and shared by the measurements of its size; the folder goes at exit.
+//
+// BM_StoreRecord is what event recording does against the database for one event (the insert,
+// then the recount of the masked records). BM_FirstInit opens a database made before the index
+// of the counts existed, so it includes building that index once.
+
+#include <benchmark/benchmark.h>
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "database/sqlite.h"
+#include "ui/settings/settings.h"
+
+namespace {
+
+class AllRecordsSettings : public TSettings {
+public:
+    std::string GetDBFile() const override { return {}; }
+    int GetShowLines() const override { return PageRows; }
+    int GetComNum() const override { return 0; }
+    bool GetCtrlDtr() const override { return false; }
+    bool GetCtrlRts() const override { return false; }
+    bool GetCtrlInv() const override { return false; }
+    bool GetIsSound() const override { return false; }
+    bool GetIsAutoRun() const override { return false; }
+    int GetRecordsMask() const override { return 0x7FFFFFFF; }
+
+    static constexpr int PageRows = 300;
+};
+
+constexpr std::uint32_t FirstDeviceId = 0x10000000;
+constexpr int DeviceCount = 64;
+
+class BenchFolder {
+public:
+    BenchFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ktev-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path_ = pattern;
+        }
+    }
+    ~BenchFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    BenchFolder(const BenchFolder&) = delete;
+    BenchFolder& operator=(const BenchFolder&) = delete;
+
+    std::string File(std::int64_t records) const {
+        return path_ + "/records-" + std::to_string(records) + ".db";
+    }
+
+private:
+    std::string path_;
+};
+
+struct BenchDatabase {
+    std::string path;
+    double first_init_seconds = 0;
+};
+
+bool Exec(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Tables made by TSQLite itself, the index dropped again, then every row in one transaction.
+bool Fill(const std::string& path, std::int64_t records) {
+    const AllRecordsSettings settings;
+    {
+        TSQLite maker(nullptr, settings);
+        if (!maker.Init(path)) {
+            return false;
+        }
+    }
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+              Exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; DROP INDEX "
+                       "`record_device_type`; BEGIN;");
+    sqlite3_stmt* device = nullptr;
+    sqlite3_stmt* record = nullptr;
+    ok = ok &&
+         sqlite3_prepare_v2(db,
+                            "INSERT INTO `device` ( `device_id`, `address`, `const_name`, "
+                            "`user_name`, `lines`, `sensors`, `relays`, `archives`, `remote` ) "
+                            "VALUES ( ?1, ?2, 'Прибор', 'Объект', 8, 16, 4, 0, 1023 );",
+                            -1, &device, nullptr) == SQLITE_OK &&
+         sqlite3_prepare_v2(db,
+                            "INSERT INTO `record` (`device_id`, `utime`, `type`, `value`) "
+                            "VALUES (?1, ?2, ?3, ?4);",
+                            -1, &record, nullptr) == SQLITE_OK;
+    for (int i = 0; ok && i < DeviceCount; ++i) {
+        sqlite3_bind_int(device, 1, static_cast<int>(FirstDeviceId) + i);
+        sqlite3_bind_int(device, 2, i + 1);
+        ok = sqlite3_step(device) == SQLITE_DONE && sqlite3_reset(device) == SQLITE_OK;
+    }
+    for (std::int64_t i = 0; ok && i < records; ++i) {
+        sqlite3_bind_int(record, 1, static_cast<int>(FirstDeviceId + (i * 7) % DeviceCount));
+        sqlite3_bind_int64(record, 2, 1500000000 + i * 5);
+        sqlite3_bind_int64(record, 3, (i * 13) % TSQLite::RecordTypeCount);
+        sqlite3_bind_int64(record, 4, i % 6);
+        ok = sqlite3_step(record) == SQLITE_DONE && sqlite3_reset(record) == SQLITE_OK;
+    }
+    sqlite3_finalize(device);
+    sqlite3_finalize(record);
+    ok = ok && Exec(db, "COMMIT;");
+    sqlite3_close(db);
+    return ok;
+}
+
+// The database of a size, made on first use.
+const BenchDatabase* Database(std::int64_t records) {
+    static BenchFolder folder;
+    static std::map<std::int64_t, BenchDatabase> made;
+    const auto found = made.find(records);
+    if (found != made.end()) {
+        return &found->second;
+    }
+    BenchDatabase database{folder.File(records)};
+    if (!Fill(database.path, records)) {
+        return nullptr;
+    }
+    const AllRecordsSettings settings;
+    TSQLite sqlite(nullptr, settings);
+    const auto started = std::chrono::steady_clock::now();
+    if (!sqlite.Init(database.path)) {
+        return nullptr;
+    }
+    database.first_init_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return &made.emplace(records, database).first->second;
+}
+
+// An open database of the benchmark's size; the benchmark is skipped when it cannot be made.
+class OpenDatabase {
+public:
+    explicit OpenDatabase(benchmark::State& state)
+        : database_(Database(state.range(0))), sqlite_(nullptr, settings_) {
+        if (database_ == nullptr || !sqlite_.Init(database_->path)) {
+            state.SkipWithError("the database could not be made");
+            database_ = nullptr;
+        }
+    }
+    bool ok() const { return database_ != nullptr; }
+    const BenchDatabase& database() const { return *database_; }
+    TSQLite& sqlite() { return sqlite_; }
+
+private:
+    const BenchDatabase* database_;
+    const AllRecordsSettings settings_;
+    TSQLite sqlite_;
+};
+
+void Sizes(benchmark::internal::Benchmark* bench) {
+    bench->Arg(10'000)->Arg(1'000'000)->Arg(10'000'000)->ArgName("records");
+}
+
+void BM_StoreRecord(benchmark::State& state) {
+    OpenDatabase open(state);
+    if (!open.ok()) {
+        return;
+    }
+    TEventRecord record{0, FirstDeviceId + 5, 1700000000, 4, 0x0103};
+    for (auto _ : state) {
+        ++record.utime;
+        if (!open.sqlite().InsertRecord(record)) {
+            state.SkipWithError("InsertRecord failed");
+            break;
+        }
+        benchmark::DoNotOptimize(open.sqlite().RecountRecordsMaskCount());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_StoreRecord)->Apply(Sizes)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Reads the page at `offset` from the newest record: 300 rows, the most a page shows.
+void ReadPages(benchmark::State& state, TSQLite& sqlite, int offset) {
+    std::vector<TRecordRow> rows(AllRecordsSettings::PageRows);
+    for (auto _ : state) {
+        int count = AllRecordsSettings::PageRows;
+        if (!sqlite.SelectRecords(offset, count, rows) || count != AllRecordsSettings::PageRows) {
+            state.SkipWithError("SelectRecords did not read a full page");
+            break;
+        }
+        benchmark::DoNotOptimize(rows.data());
+    }
+}
+
+void BM_NewestPage(benchmark::State& state) {
+    OpenDatabase open(state);
+    if (open.ok()) {
+        ReadPages(state, open.sqlite(), 0);
+    }
+}
+BENCHMARK(BM_NewestPage)->Apply(Sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_LastPage(benchmark::State& state) {
+    OpenDatabase open(state);
+    if (open.ok()) {
+        ReadPages(state, open.sqlite(),
+                  open.sqlite().GetRecordsMaskCount() - AllRecordsSettings::PageRows);
+    }
+}
+BENCHMARK(BM_LastPage)->Apply(Sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The slowest page: as far from the newest as from the oldest record.
+void BM_MiddlePage(benchmark::State& state) {
+    OpenDatabase open(state);
+    if (open.ok()) {
+        ReadPages(state, open.sqlite(), open.sqlite().GetRecordsMaskCount() / 2);
+    }
+}
+BENCHMARK(BM_MiddlePage)->Apply(Sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Init(benchmark::State& state) {
+    OpenDatabase open(state);
+    if (!open.ok()) {
+        return;
+    }
+    for (auto _ : state) {
+        if (!open.sqlite().Init(open.database().path)) {
+            state.SkipWithError("Init failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Init)->Apply(Sizes)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_FirstInit(benchmark::State& state) {
+    const BenchDatabase* database = Database(state.range(0));
+    if (database == nullptr) {
+        state.SkipWithError("the database could not be made");
+        return;
+    }
+    for (auto _ : state) {
+        state.SetIterationTime(database->first_init_seconds);
+    }
+}
+BENCHMARK(BM_FirstInit)
+    ->Apply(Sizes)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
+
+} // namespace
