@@ -140,8 +140,14 @@ public:
         }
         TConnectionLock lock(db_);
         const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) {
+            return true;
+        }
         done_ = rc == SQLITE_DONE;
-        return rc == SQLITE_ROW || (!done_ && !Check(rc));
+        if (!done_) {
+            Check(rc);
+        }
+        return false;
     }
     // Steps through every row; true when the statement ran to its end.
     bool Finish() {
@@ -156,12 +162,11 @@ public:
     const unsigned char* Text(int column) const { return sqlite3_column_text(stmt_, column); }
 
 private:
-    bool Check(int rc) {
+    void Check(int rc) {
         if (rc != SQLITE_OK && !failed_) {
             failed_ = true;
             error_.Take(db_);
         }
-        return !failed_;
     }
 
     sqlite3* db_;

@@ -450,6 +450,47 @@ TEST_F(Database, AMissingFolderOrAFileThatIsNoDatabaseFailsUntilRepaired) {
     EXPECT_FALSE(db.Init(dir.path())) << "a folder is no database file";
 }
 
+TEST_F(Database, ADamagedPageEndsTheReadWithTheRowsBeforeIt) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    constexpr int stored = 3000;
+    for (int i = 0; i < stored; ++i) {
+        ASSERT_TRUE(db.InsertRecord(Record(1, i % 28, i)));
+    }
+    db.Close();
+    std::vector<std::string> leaves;
+    {
+        RawDb raw(path);
+        leaves = raw.Column("SELECT pageno FROM dbstat WHERE name = 'record' AND pagetype = "
+                            "'leaf' ORDER BY pageno;");
+        ASSERT_GT(leaves.size(), 4U);
+    }
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp((std::stol(leaves[leaves.size() / 2]) - 1) * 4096);
+        file << std::string(4096, '\xFF');
+    }
+    ASSERT_TRUE(db.Init(path));
+    Lines();
+
+    std::vector<TRecordRow> rows(stored);
+    int count = stored;
+    EXPECT_FALSE(db.SelectRecords(0, count, rows));
+    EXPECT_TRUE(Logged("[11] database disk image is malformed"));
+    ASSERT_GT(count, 0);
+    ASSERT_LT(count, stored);
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(rows[static_cast<std::size_t>(i)].id, stored - i);
+    }
+    // Pages on either side of the damage are still there to read.
+    count = 10;
+    EXPECT_TRUE(db.SelectRecords(0, count, rows));
+    EXPECT_EQ(count, 10);
+    count = 10;
+    EXPECT_TRUE(db.SelectRecords(stored - 10, count, rows));
+    EXPECT_EQ(Ids(rows, count), (std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+}
+
 namespace {
 
 // Root writes any file whatever its mode bits; this thread gives up that right for a while, so
