@@ -1,40 +1,13 @@
 #include "log/text.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <utility>
 
 namespace {
-
-// One iconv descriptor per thread and direction: a descriptor must not be shared between
-// threads, and opening one per call would cost more than the conversion.
-class TConverter {
-public:
-    TConverter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
-    ~TConverter() {
-        if (IsOpen()) {
-            ::iconv_close(cd_);
-        }
-    }
-    TConverter(const TConverter&) = delete;
-    TConverter& operator=(const TConverter&) = delete;
-
-    bool IsOpen() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-    iconv_t Get() const { return cd_; }
-
-private:
-    iconv_t cd_;
-};
-
-TConverter& ToCp1251() {
-    thread_local TConverter converter("CP1251", "UTF-8");
-    return converter;
-}
-
-TConverter& FromCp1251() {
-    thread_local TConverter converter("UTF-8", "CP1251");
-    return converter;
-}
 
 bool IsContinuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
@@ -59,40 +32,97 @@ std::size_t SequenceLength(const char* text, std::size_t size) {
     return length;
 }
 
-// Converts with `converter`, writing '?' for every input piece it cannot convert (and for
-// everything but ASCII when the descriptor could not be opened); stops when `out` is full.
-std::size_t Convert(TConverter& converter, std::string_view in, char* out, std::size_t capacity,
-                    bool in_is_utf8) {
-    char* in_ptr = const_cast<char*>(in.data());
-    std::size_t in_left = in.size();
-    char* out_ptr = out;
-    std::size_t out_left = capacity;
-    if (converter.IsOpen()) {
-        ::iconv(converter.Get(), nullptr, nullptr, nullptr, nullptr);
+// The code point of a whole, well-formed sequence of `length` bytes; 0 for a broken piece, an
+// overlong form or a surrogate (code 0 itself is the one-byte sequence and never gets here).
+char32_t DecodeSequence(const unsigned char* bytes, std::size_t length) {
+    static constexpr unsigned char lead_bits[] = {0, 0, 0x1F, 0x0F, 0x07};
+    static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    const std::size_t expected = bytes[0] < 0xE0 ? 2 : bytes[0] < 0xF0 ? 3 : 4;
+    if (length != expected) {
+        return 0;
     }
-    while (in_left > 0 && out_left > 0) {
-        if (converter.IsOpen()) {
-            if (::iconv(converter.Get(), &in_ptr, &in_left, &out_ptr, &out_left) !=
-                static_cast<std::size_t>(-1)) {
-                break;
-            }
-            if (errno == E2BIG || in_left == 0 || out_left == 0) {
-                break;
-            }
-        } else if (static_cast<unsigned char>(*in_ptr) < 0x80) {
-            *out_ptr++ = *in_ptr++;
-            --in_left;
-            --out_left;
-            continue;
-        }
-        const std::size_t skip = in_is_utf8 ? SequenceLength(in_ptr, in_left) : 1;
-        *out_ptr++ = '?';
-        --out_left;
-        in_ptr += skip;
-        in_left -= skip;
+    char32_t code = bytes[0] & lead_bits[length];
+    for (std::size_t i = 1; i < length; ++i) {
+        code = (code << 6) | (bytes[i] & 0x3Fu);
     }
-    return static_cast<std::size_t>(out_ptr - out);
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < smallest[length] || surrogate || code > 0x10FFFF ? 0 : code;
 }
+
+std::size_t EncodeUtf8(char32_t code, char* out) {
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (code >> 6));
+        out[1] = static_cast<char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<char>(0xE0 | (code >> 12));
+    out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code & 0x3F));
+    return 3;
+}
+
+// The upper half of Windows-1251 as iconv maps it, read once. Converting through this table
+// needs no per-thread iconv descriptor (which a line logged from a static destructor would
+// find already closed) and makes a conversion a lookup per character.
+class TCodePage {
+public:
+    static const TCodePage& Instance() {
+        static const TCodePage page;
+        return page;
+    }
+
+    // 0 for a byte with no character (0x98), or for every byte when iconv is missing.
+    char32_t ToUnicode(unsigned char byte) const {
+        return byte < 0x80 ? byte : upper_[byte - 0x80];
+    }
+
+    // The Windows-1251 byte of a code point, or '?' when the code page lacks it.
+    char FromUnicode(char32_t code) const {
+        if (code < 0x80) {
+            return static_cast<char>(code);
+        }
+        const auto it = std::lower_bound(
+            reverse_.begin(), reverse_.begin() + reverse_count_, code,
+            [](const std::pair<char32_t, char>& entry, char32_t key) { return entry.first < key; });
+        return it != reverse_.begin() + reverse_count_ && it->first == code ? it->second : '?';
+    }
+
+private:
+    TCodePage() {
+        const iconv_t cd = ::iconv_open("UTF-32LE", "CP1251");
+        if (cd == reinterpret_cast<iconv_t>(-1)) {
+            return;
+        }
+        for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
+            char in = static_cast<char>(byte);
+            unsigned char out[4] = {};
+            char* in_ptr = &in;
+            char* out_ptr = reinterpret_cast<char*>(out);
+            std::size_t in_left = 1;
+            std::size_t out_left = sizeof out;
+            if (::iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) == 0 && out_left == 0) {
+                const char32_t code =
+                    out[0] | (out[1] << 8) | (out[2] << 16) | (static_cast<char32_t>(out[3]) << 24);
+                // Windows-1251 maps into the first plane; EncodeUtf8 relies on it.
+                if (code <= 0xFFFF) {
+                    upper_[byte - 0x80] = code;
+                    reverse_[reverse_count_++] = {code, static_cast<char>(byte)};
+                }
+            }
+        }
+        ::iconv_close(cd);
+        std::sort(reverse_.begin(), reverse_.begin() + reverse_count_);
+    }
+
+    // Plain arrays: nothing to destroy, so static destructors that still log find it intact.
+    std::array<char32_t, 128> upper_{};
+    std::array<std::pair<char32_t, char>, 128> reverse_{};
+    std::ptrdiff_t reverse_count_ = 0;
+};
 
 bool IsBlank(char c) {
     return static_cast<unsigned char>(c) <= 32;
@@ -109,9 +139,19 @@ bool IsBlank(char c) {
 } // namespace
 
 std::string Cp1251ToUtf8(std::string_view cp1251) {
+    const TCodePage& page = TCodePage::Instance();
     // Every Windows-1251 character takes at most three bytes in UTF-8.
     std::string out(cp1251.size() * 3, '\0');
-    out.resize(Convert(FromCp1251(), cp1251, out.data(), out.size(), false));
+    std::size_t length = 0;
+    for (const char c : cp1251) {
+        const char32_t code = page.ToUnicode(static_cast<unsigned char>(c));
+        if (code == 0 && c != '\0') {
+            out[length++] = '?';
+        } else {
+            length += EncodeUtf8(code, out.data() + length);
+        }
+    }
+    out.resize(length);
     return out;
 }
 
@@ -122,7 +162,20 @@ std::string Utf8ToCp1251(std::string_view utf8) {
 }
 
 std::size_t Utf8ToCp1251(std::string_view utf8, char* out, std::size_t capacity) {
-    return Convert(ToCp1251(), utf8, out, capacity, true);
+    const TCodePage& page = TCodePage::Instance();
+    std::size_t written = 0;
+    for (std::size_t pos = 0; pos < utf8.size() && written < capacity;) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data() + pos);
+        const std::size_t length = SequenceLength(utf8.data() + pos, utf8.size() - pos);
+        if (bytes[0] < 0x80) {
+            out[written++] = static_cast<char>(bytes[0]);
+        } else {
+            const char32_t code = DecodeSequence(bytes, length);
+            out[written++] = code == 0 ? '?' : page.FromUnicode(code);
+        }
+        pos += length;
+    }
+    return written;
 }
 
 std::string_view Utf8Prefix(std::string_view utf8, std::size_t max_chars) {
@@ -181,7 +234,11 @@ bool IsSaneFormat(std::string_view format) {
             continue;
         }
         ++i;
-        if (i < format.size() && format[i] == '%') {
+        // {fmt} 9.1 reads one byte past a format that ends in a lone '%'.
+        if (i == format.size()) {
+            return false;
+        }
+        if (format[i] == '%') {
             continue;
         }
         for (std::size_t digits = 0; i < format.size(); ++i) {

@@ -38,8 +38,9 @@ std::string_view TrimRightView(std::string_view text);
 std::string GetLastErrorText();
 std::string GetLastErrorText(int code);
 
-// Checks a printf-style format for widths or precisions too large to be meant (a format read
-// from a file must not make gigabyte texts). Used by SafeSprintf.
+// Checks a printf-style format read from a file before it is used: no width or precision too
+// large to be meant (no gigabyte texts), and no lone '%' at its end, which the formatter would
+// read past. Used by SafeSprintf.
 bool IsSaneFormat(std::string_view format);
 
 // printf-style formatting that never throws and never reads past its arguments: a conversion

@@ -96,6 +96,11 @@ TEST(SafeFormat, BadFormatsFailWithoutReadingPastTheArguments) {
     EXPECT_FALSE(SafeSprintf(out, "%d"));
     EXPECT_FALSE(SafeSprintf(out, "%n", 1));
     EXPECT_FALSE(SafeSprintf(out, "%", 1));
+    const std::string longer = "ab%d";
+    EXPECT_FALSE(SafeSprintf(out, std::string_view(longer).substr(0, 3), 1))
+        << "a format ending in '%' is not read past its end";
+    EXPECT_TRUE(SafeSprintf(out, "100%%"));
+    EXPECT_EQ(out, "100%");
     EXPECT_FALSE(SafeSprintf(out, "%99999d", 1)) << "a width nobody means";
     EXPECT_FALSE(SafeSprintf(out, "%.100000s", "x"));
     EXPECT_FALSE(SafeSprintf(out, "%2147483648d", 1));
