@@ -117,9 +117,10 @@ std::string TLog::DefaultPath() {
 
 std::string TLog::RotatedPath(const std::string& path, std::string_view stamp14) {
     constexpr std::string_view extension = ".log";
-    const std::string_view base = std::string_view(path).ends_with(extension)
-                                      ? std::string_view(path).substr(0, path.size() - 4)
-                                      : std::string_view(path);
+    const std::string_view base =
+        std::string_view(path).ends_with(extension)
+            ? std::string_view(path).substr(0, path.size() - extension.size())
+            : std::string_view(path);
     return fmt::format("{}.{}{}", base, stamp14, extension);
 }
 
@@ -128,11 +129,12 @@ void TLog::Add(std::string_view text, std::uint8_t level) {
         return;
     }
     const TLevel& shown = Level(level);
-    // Convert outside the lock: it is the costly part. The stamp and both labels' blanks take
-    // 28 characters, so the text gets the rest of the 1023.
+    // Convert outside the lock: it is the costly part. The stamp, the label and the blanks
+    // around it take 28 characters, so the text gets the rest of the 1023.
     constexpr std::size_t prefix_length = 28;
     char body[TextSize];
-    std::size_t body_length = Utf8ToCp1251(TrimRightView(text), body, TextSize - 1 - prefix_length);
+    const std::size_t body_length =
+        Utf8ToCp1251(TrimRightView(text), body, TextSize - 1 - prefix_length);
     // A zero byte would end the line early; keep the rest of it.
     std::replace(body, body + body_length, '\0', ' ');
 
@@ -287,7 +289,7 @@ void TLog::WriteFileLine(const char* text, std::size_t length) {
     ::close(fd);
 }
 
-bool TLog::Rotate() {
+void TLog::Rotate() {
     const std::tm tm = LocalTime(clock_());
     const std::string stamp =
         fmt::format("{:04}{:02}{:02}{:02}{:02}{:02}", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
@@ -298,7 +300,7 @@ bool TLog::Rotate() {
     if (::access(target.c_str(), F_OK) != 0) {
         if (::rename(path_.c_str(), target.c_str()) == 0) {
             rotate_failure_reported_ = false;
-            return true;
+            return;
         }
         error = errno;
     }
@@ -308,5 +310,4 @@ bool TLog::Rotate() {
         Addf(this, LOG_TYPE_ERROR, "%s, %s -> %s: %s", "TLog::Rotate", path_, target,
              GetLastErrorText(error));
     }
-    return false;
 }

@@ -119,7 +119,7 @@ private:
     bool PeekOldest(TLogItem& item) const;
     void RemoveOldest();
     void WriteFileLine(const char* text, std::size_t length);
-    bool Rotate();
+    void Rotate();
 
     TLogPane* pane_;
     std::unique_ptr<TTimer> timer_;

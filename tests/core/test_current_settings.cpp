@@ -13,16 +13,8 @@ namespace {
 TEST(CurrentSettings, AsBuiltBeforeTheSettingsFileIsRead) {
     const TCurrentSettings settings;
     EXPECT_EQ(settings.GetRecordsMask(), 2147483647);
-    EXPECT_EQ(settings.GetDBFile(), "");
-    EXPECT_EQ(settings.GetShowLinesText(), "");
     EXPECT_EQ(settings.GetShowLines(), 50) << "an empty text is not a number";
     EXPECT_EQ(settings.GetComNum(), 0);
-    EXPECT_TRUE(settings.GetComPorts().empty());
-    EXPECT_FALSE(settings.GetCtrlDtr());
-    EXPECT_FALSE(settings.GetCtrlRts());
-    EXPECT_FALSE(settings.GetCtrlInv());
-    EXPECT_FALSE(settings.GetIsSound());
-    EXPECT_FALSE(settings.GetIsAutoRun());
     EXPECT_EQ(TCurrentSettings::DefaultDBFile(), ProgramDir() + "/default.db");
 }
 

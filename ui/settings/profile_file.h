@@ -19,6 +19,7 @@ bool ParseDecimal(std::string_view text, std::int32_t& value);
 // 80000000 to FFFFFFFF give the negative numbers of the same bits).
 bool ParseInteger(std::string_view text, std::int32_t& value);
 
+// One file's parsed copy; not synchronised: its owner serialises the calls.
 class TProfileFile {
 public:
     static constexpr std::size_t MaxValueChars = 2047;
