@@ -1,0 +1,63 @@
+#pragma once
+
+// The event-record component: the message catalogue that gives every record type its display
+// name, message texts and display styles, and the formatter that makes a record's message.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "log/program_path.h"
+#include "records/catalogue.h"
+#include "records/message_style.h"
+#include "records/record_types.h"
+
+class TAppControl;
+class TLog;
+
+// The collaborators of TRecord, filled in by the main window. Each may be null.
+struct TRecordLinks {
+    TLog* log = nullptr;
+    TAppControl* app = nullptr;
+    // The folder that holds the catalogue: the program's own.
+    std::string catalogue_dir = ProgramDir();
+};
+
+class TRecord {
+public:
+    static constexpr std::string_view CATALOGUE_FILE_NAME = "TevMessages.ini";
+
+    // Loads and checks the catalogue: a missing file, a missing type section or a type without
+    // a name is logged, shown in a message box, and the program is asked to end.
+    explicit TRecord(TRecordLinks links);
+    TRecord(const TRecord&) = delete;
+    TRecord& operator=(const TRecord&) = delete;
+
+    const std::string& GetCataloguePath() const { return catalogue_.GetPath(); }
+
+    // The display name of a type code, as read at start; empty for a code outside 0..27 and
+    // for the types after a section that failed to load.
+    const std::string& GetTypeName(int type) const;
+
+    // Makes the message of a record (forRecord: the record list's form) or of a tree node
+    // (the device form, for the types that have one) and its style. True when a text was made
+    // and the style it names was found; on false the reason is logged, the text is what was
+    // made before the failure (often empty) and the style the default. Any thread may call it.
+    bool GetRecordMessage(std::uint8_t type, std::int32_t value, bool forRecord,
+                          TMessageStyle& style, std::string& text) const;
+
+    // The text of a catalogue value "text;style": the trimmed part before the first semicolon.
+    // styleName becomes the trimmed rest, and is left alone when there is no semicolon.
+    static std::string SplitValue(std::string_view value, std::string& styleName);
+
+private:
+    void LoadCatalogue();
+    void Fail(const std::string& text) const;
+    bool ReadStyle(const TProfileFile& file, const std::string& name, TMessageStyle& style) const;
+    void LogMissingSection(std::string_view section) const;
+
+    TRecordLinks links_;
+    TCatalogueFile catalogue_;
+    std::array<std::string, RECORD_TYPE_COUNT> type_names_;
+};
