@@ -15,6 +15,9 @@
 
 class TAppControl;
 class TLog;
+class TSQLite;
+class TSound;
+class TStyleCell;
 
 // The collaborators of TRecord, filled in by the main window. Each may be null.
 struct TRecordLinks {
@@ -22,6 +25,9 @@ struct TRecordLinks {
     TAppControl* app = nullptr;
     // The folder that holds the catalogue: the program's own.
     std::string catalogue_dir = ProgramDir();
+    // Where events are stored, and who sounds them.
+    TSQLite* sqlite = nullptr;
+    TSound* sound = nullptr;
 };
 
 class TRecord {
@@ -46,6 +52,16 @@ public:
     // made before the failure (often empty) and the style the default. Any thread may call it.
     bool GetRecordMessage(std::uint8_t type, std::int32_t value, bool forRecord,
                           TMessageStyle& style, std::string& text) const;
+
+    // Records an event: stores it with the current time, makes its message into the caller's
+    // style cell, renews the count of listed records and asks for the sound the event calls
+    // for. False when it was not stored (nothing else is done) or its message failed (the
+    // stored row stays). Logs nothing of its own.
+    bool AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& style,
+                   std::int32_t value);
+
+    // The sound level an event asks for, or -1 when it leaves the current sound alone.
+    static int SoundLevelFor(std::uint8_t type, std::int32_t value);
 
     // The text of a catalogue value "text;style": the trimmed part before the first semicolon.
     // styleName becomes the trimmed rest, and is left alone when there is no semicolon.

@@ -1,0 +1,247 @@
+#include "buslink/kordeya32.h"
+#include "device/device.h"
+#include "log/log.h"
+#include "ui/settings/settings.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+std::uint32_t ReadDword(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+} // namespace
+
+bool TDevice::PassGate() {
+    std::unique_lock<std::mutex> lock(core_lock_);
+    if (!core_run_ && !core_quit_) {
+        core_idle_ = true;
+        core_changed_.notify_all();
+        core_changed_.wait(lock, [this] { return core_run_ || core_quit_; });
+    }
+    core_idle_ = core_quit_;
+    core_changed_.notify_all();
+    return !core_quit_;
+}
+
+void TDevice::RunCoreThread(bool run) {
+    std::unique_lock<std::mutex> lock(core_lock_);
+    core_run_ = run;
+    core_changed_.notify_all();
+    if (!run) {
+        core_changed_.wait(lock, [this] { return core_idle_; });
+    }
+}
+
+void TDevice::EndCoreThread() {
+    if (!core_thread_.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(core_lock_);
+        core_quit_ = true;
+        core_changed_.notify_all();
+    }
+    core_thread_.join();
+}
+
+bool TDevice::ReadBus(TBusState& bus, int& got) {
+    got = 0;
+    if (!port_failed_) {
+        if (port_.Read(bus.receive + bus.held, RECEIVE_SIZE - bus.held, READ_TIMEOUT_MS, got)) {
+            return true;
+        }
+        if (!port_.IsFailed()) {
+            return false;
+        }
+        // The adapter went away: say so once and keep trying to open it again.
+        TLog::Addf(log_, LOG_TYPE_ERROR, "Ошибка чтения COM порта: %s",
+                   GetLastErrorText(port_.LastError()));
+        port_.Close();
+        port_failed_ = true;
+        return false;
+    }
+    port_.SetOptions(settings_.GetCtrlDtr(), settings_.GetCtrlRts(), settings_.GetCtrlInv());
+    if (port_.Open(static_cast<std::uint8_t>(settings_.GetComNum()))) {
+        port_failed_ = false;
+        TLog::Add(log_, "COM порт снова доступен", LOG_TYPE_INFO);
+        return false;
+    }
+    // Nothing to read from: the read's time passes all the same, unless the service stops.
+    std::unique_lock<std::mutex> lock(core_lock_);
+    core_changed_.wait_for(lock, std::chrono::milliseconds(READ_TIMEOUT_MS),
+                           [this] { return !core_run_ || core_quit_; });
+    return false;
+}
+
+void TDevice::DeviceThreadCoreFunction() {
+    // The bus state lives as long as the thread and survives a service stop and start.
+    auto bus = std::make_unique<TBusState>();
+    std::memset(bus.get(), 0, sizeof(TBusState));
+    while (PassGate()) {
+        const std::uint64_t t0 = TComp32::GetMsTime();
+        int got = 0;
+        const bool flush = !ReadBus(*bus, got);
+        const std::uint64_t t1 = TComp32::GetMsTime();
+        CheckOnline(static_cast<std::int32_t>(t1 - t0));
+        bus->held += got;
+        while (bus->held > 0) {
+            int consumed = 0;
+            const bool frame = port_.Parse(bus->receive, bus->held, consumed, flush);
+            if (consumed == 0) {
+                break;
+            }
+            bus->held -= consumed;
+            std::memmove(bus->receive, bus->receive + consumed,
+                         static_cast<std::size_t>(bus->held));
+            if (frame) {
+                Dispatch(*bus);
+            }
+        }
+    }
+}
+
+void TDevice::Dispatch(TBusState& bus) {
+    const std::uint8_t* f = port_.Frame();
+    const std::uint8_t* payload = f + frame::OFS_PAYLOAD;
+    const int length = port_.FrameLength() - frame::MIN_LENGTH;
+    const std::uint8_t command = f[frame::OFS_COMMAND];
+
+    if (f[frame::OFS_ANSWER] == 0) {
+        const std::uint32_t target = ReadDword(f + frame::OFS_DST_ID);
+        switch (command) {
+        case FIND_DEVICE:
+            PcTurn(bus);
+            break;
+        case SET_ADR:
+            if (length >= 1) {
+                bus.seen_target = target;
+                bus.seen_address = payload[0];
+            }
+            break;
+        case SET_NAME: {
+            bus.seen_target = target;
+            const int n = std::min(length, static_cast<int>(DeviceNameLength));
+            std::memset(bus.seen_name, 0, sizeof bus.seen_name);
+            std::memcpy(bus.seen_name, payload, static_cast<std::size_t>(n));
+            break;
+        }
+        case REMOTE_SYNCHRO_TIME:
+            if (length >= 4) {
+                bus.seen_target = target;
+                bus.seen_time = ReadDword(payload);
+            }
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+
+    const std::uint32_t source = ReadDword(f + frame::OFS_SRC_ID);
+    // An acknowledgement counts only as the first answer after the request it belongs to.
+    const bool matched = bus.seen_target != 0 && bus.seen_target == source;
+    const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);
+    const auto value = static_cast<std::uint8_t>(remote_command.value & 0xFF);
+    switch (command) {
+    case GET_WHOIS:
+        CmdCoreGetWhois(source, payload, length);
+        break;
+    case GET_STATE:
+        CmdCoreGetState(source, f[frame::OFS_SRC_ADDRESS], payload, length);
+        break;
+    case GET_LINES:
+        CmdCoreGetLines(source, payload, length);
+        break;
+    case GET_SENSORS:
+        CmdCoreGetSensors(source);
+        break;
+    case GET_RELAYS:
+        CmdCoreGetRelays(source, payload, length);
+        break;
+    default:
+        if (!matched) {
+            break;
+        }
+        switch (command) {
+        case SET_ADR:
+            CmdCoreSetAdr(source, bus.seen_address);
+            break;
+        case SET_NAME:
+            CmdCoreSetName(source, bus.seen_name);
+            break;
+        case REMOTE_SYNCHRO_TIME:
+            CmdCoreSynchroTime(source, bus.seen_time);
+            break;
+        case REMOTE_RESET_DEVICE:
+            CmdCoreRemoteResetDevice(source);
+            break;
+        case REMOTE_RESET_LINE:
+            CmdCoreRemoteResetLine(source, index);
+            break;
+        case REMOTE_RESET_SENSOR:
+            CmdCoreRemoteResetSensor(source, index);
+            break;
+        case REMOTE_LINE_STATE:
+            CmdCoreRemoteLineState(source, index, value);
+            break;
+        case REMOTE_SENSOR_STATE:
+            CmdCoreRemoteSensorState(source, index, value);
+            break;
+        case REMOTE_RELAY_STATE:
+            CmdCoreRemoteRelayState(source, index, value);
+            break;
+        case REMOTE_RELAY_CONTROL:
+            CmdCoreRemoteRelayControl(source, index, value);
+            break;
+        case REMOTE_RELAY_MODE:
+            CmdCoreRemoteRelayMode(source, index, value);
+            break;
+        default:
+            break;
+        }
+    }
+    bus.seen_target = 0;
+    bus.seen_address = 0;
+    bus.seen_time = 0;
+    bus.seen_name[0] = 0;
+}
+
+void TDevice::PcTurn(TBusState& bus) {
+    if (remote_command.pending.load(std::memory_order_acquire)) {
+        std::uint8_t payload[TRemoteCommand::PAYLOAD_SIZE];
+        const int length =
+            std::clamp(static_cast<int>(remote_command.length), 0, TRemoteCommand::PAYLOAD_SIZE);
+        for (int i = 0; i < length; ++i) {
+            payload[i] = remote_command.payload[i];
+        }
+        bus.seen_target = remote_command.device_id;
+        port_.Send(remote_command.command, static_cast<std::uint8_t>(remote_command.address),
+                   remote_command.device_id, payload, length);
+        remote_command.pending.store(false, std::memory_order_release);
+        return;
+    }
+    static constexpr std::uint8_t ZERO = 0;
+    const int count = GetCount();
+    for (int i = 0; i < count; ++i) {
+        TDeviceEntry& e = devices_[i];
+        const TDeviceRecord r = e.record.Get();
+        const auto address = static_cast<std::uint8_t>(r.address);
+        if (!e.whois_read) {
+            port_.Send(GET_WHOIS, address, r.device_id, nullptr, 0);
+            return;
+        }
+        if (r.lines > 0 && !e.lines_read) {
+            port_.Send(GET_LINES, address, r.device_id, &ZERO, 1);
+            return;
+        }
+        if (r.relays > 0 && !e.relays_read) {
+            port_.Send(GET_RELAYS, address, r.device_id, &ZERO, 1);
+            return;
+        }
+        e.info_complete = true;
+    }
+}

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "device/device_entry.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class TDeviceViews;
+class TKordeya32;
+class TLog;
+class TRecord;
+class TSettings;
+class TSQLite;
+
+// The device service: the table of the devices heard on the bus and the handlers that turn
+// their answers into table changes and event records. Only the bus cycle thread writes the
+// table; other threads read it at any time without waiting for it, and it never waits for them.
+class TDevice {
+public:
+    static constexpr int MAX_DEVICES = 64;
+    static constexpr std::int64_t LOSS_TIME_MS = 30000;
+
+    TDevice(TLog* log, TRecord& record, TSQLite& sqlite, TDeviceViews& views, TKordeya32& port,
+            const TSettings& settings);
+    // Stops the service and joins its threads.
+    ~TDevice();
+    TDevice(const TDevice&) = delete;
+    TDevice& operator=(const TDevice&) = delete;
+
+    // --- The table.
+    int GetCount() const { return count_.load(std::memory_order_acquire); }
+    TDeviceEntry* GetItem(int i);
+    const TDeviceEntry* GetItem(int i) const;
+    // Index of the device, appending it from the database when only the database knows it;
+    // -1 when nobody knows it (or the table is full).
+    int FindDevice(std::uint32_t device_id);
+    // Appends an entry, complete before it becomes visible; -1 when the table is full.
+    int AddDevice(const TDeviceRecord& device);
+    // Marks the device heard; true when a RECOVERY_DEVICE record was made. False with nothing
+    // changed when that record failed.
+    bool SetOnline(TDeviceEntry& entry, bool& recorded);
+    // The loss detector, fed with the time each bus read took.
+    void CheckOnline(int elapsed_ms);
+    int GetOnlineCount() const;
+    std::string GetMaxStateText() const;
+    bool IsRunning() const { return running_.load(std::memory_order_acquire); }
+
+    TRemoteCommand remote_command;
+
+    // --- Service control (the window thread).
+    // Starts or stops the port, the database and the bus cycle as one unit; a second start or
+    // stop only refreshes the status bar.
+    void SetService(bool start);
+    // Queues the operator's command for the PC's next turn; the target was set by the tree.
+    void SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value);
+
+    // --- Answers heard on the bus (the bus cycle thread). The payload pointer and length are
+    // the received frame's: nothing past them is read.
+    void CmdCoreGetWhois(std::uint32_t device_id, const std::uint8_t* payload, int length);
+    void CmdCoreGetState(std::uint32_t device_id, std::uint8_t address, const std::uint8_t* payload,
+                         int length);
+    void CmdCoreGetLines(std::uint32_t device_id, const std::uint8_t* payload, int length);
+    void CmdCoreGetSensors(std::uint32_t device_id);
+    void CmdCoreGetRelays(std::uint32_t device_id, const std::uint8_t* payload, int length);
+    void CmdCoreSetAdr(std::uint32_t device_id, std::uint8_t address);
+    void CmdCoreSetName(std::uint32_t device_id, const char* name);
+    void CmdCoreSynchroTime(std::uint32_t device_id, std::uint32_t time);
+    void CmdCoreRemoteResetDevice(std::uint32_t device_id);
+    void CmdCoreRemoteResetLine(std::uint32_t device_id, std::uint16_t number);
+    void CmdCoreRemoteResetSensor(std::uint32_t device_id, std::uint16_t number);
+    void CmdCoreRemoteLineState(std::uint32_t device_id, std::uint16_t number, std::uint8_t value);
+    void CmdCoreRemoteSensorState(std::uint32_t device_id, std::uint16_t number,
+                                  std::uint8_t value);
+    void CmdCoreRemoteRelayState(std::uint32_t device_id, std::uint16_t number, std::uint8_t value);
+    void CmdCoreRemoteRelayControl(std::uint32_t device_id, std::uint16_t number,
+                                   std::uint8_t value);
+    void CmdCoreRemoteRelayMode(std::uint32_t device_id, std::uint16_t number, std::uint8_t value);
+
+private:
+    static constexpr int RECEIVE_SIZE = 16384;
+    static constexpr int READ_TIMEOUT_MS = 1000;
+
+    // What the bus cycle remembers between frames.
+    struct TBusState {
+        std::uint8_t receive[RECEIVE_SIZE];
+        int held;
+        std::uint32_t seen_target;
+        std::uint8_t seen_address;
+        std::uint32_t seen_time;
+        char seen_name[DeviceNameSize];
+    };
+
+    void StartService();
+    void StopService();
+    // The bus cycle thread: runs passes while the service runs, waits between them otherwise.
+    void DeviceThreadCoreFunction();
+    // Waits at the start of a pass while the service is stopped; false when the thread must end.
+    bool PassGate();
+    // Lets the thread run, or holds it at its next pass and waits until it is there.
+    void RunCoreThread(bool run);
+    void EndCoreThread();
+    // One read of the bus into the receive buffer; false when nothing came. A port that failed
+    // is reopened here, and the read's time passes all the same.
+    bool ReadBus(TBusState& bus, int& got);
+    void Dispatch(TBusState& bus);
+    void PcTurn(TBusState& bus);
+
+    // What a handler did so far: something changed in the table, records were made.
+    struct TChanges {
+        bool changed = false;
+        bool recorded = false;
+    };
+
+    // Compares one state item with its new value; on a difference records it when `record`
+    // says so and stores it. False when the record failed: the item stays as it was.
+    bool UpdateItem(TDeviceEntry& entry, TShared<std::uint8_t>& item, std::uint8_t value,
+                    bool record, std::uint8_t type, std::int32_t record_value, TStyleCell& cell,
+                    TChanges& changes);
+    // One acknowledgement record and the read flags it clears.
+    void Acknowledge(std::uint32_t device_id, std::uint8_t type, std::int32_t value, bool lines,
+                     bool sensors, bool relays);
+    // Logs a device that found the table full, once per device.
+    void ReportTableFull(std::uint32_t device_id);
+    bool ShortAnswer(const char* command, std::uint32_t device_id, int length, int needed);
+    void Refresh(const TChanges& changes);
+
+    TLog* log_;
+    TRecord& record_;
+    TSQLite& sqlite_;
+    TDeviceViews& views_;
+    TKordeya32& port_;
+    const TSettings& settings_;
+
+    std::atomic<bool> running_{false};
+    std::mutex service_lock_; // one SetService at a time
+
+    std::thread core_thread_;
+    std::mutex core_lock_;
+    std::condition_variable core_changed_;
+    bool core_run_ = false;    // the service wants passes
+    bool core_idle_ = true;    // the thread waits between passes
+    bool core_quit_ = false;   // the thread must end
+    bool port_failed_ = false; // the bus thread lost the port and reopens it
+    std::unique_ptr<TDeviceEntry[]> devices_;
+    std::atomic<int> count_{0};
+    // Devices refused for lack of room, each logged once.
+    std::uint32_t refused_[MAX_DEVICES] = {};
+    int refused_count_ = 0;
+};

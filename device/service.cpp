@@ -1,0 +1,117 @@
+#include "buslink/kordeya32.h"
+#include "database/sqlite.h"
+#include "device/device.h"
+#include "device/device_views.h"
+#include "log/log.h"
+#include "ui/settings/settings.h"
+
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr int RELEASE_PROBES = 50;
+constexpr auto RELEASE_STEP = std::chrono::milliseconds(50);
+
+} // namespace
+
+void TDevice::SetService(bool start) {
+    std::lock_guard<std::mutex> guard(service_lock_);
+    TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, %d", "TDevice::SetService", start ? 1 : 0);
+    if (start) {
+        StartService();
+    } else {
+        StopService();
+    }
+    views_.StatusBarUpdate();
+}
+
+void TDevice::StartService() {
+    if (running_) {
+        return;
+    }
+    TLog::Add(log_, "Запуск сервиса...", LOG_TYPE_INFO);
+    if (!core_thread_.joinable()) {
+        TLog::Add(log_, "Инициализация процесса", LOG_TYPE_INFO);
+        try {
+            core_thread_ = std::thread(&TDevice::DeviceThreadCoreFunction, this);
+        } catch (const std::system_error& e) {
+            TLog::Add(log_, GetLastErrorText(e.code().value()), LOG_TYPE_FATAL);
+            return;
+        }
+    }
+    if (!port_.IsOpen()) {
+        TLog::Add(log_, "Инициализация COM порта", LOG_TYPE_INFO);
+        port_.SetOptions(settings_.GetCtrlDtr(), settings_.GetCtrlRts(), settings_.GetCtrlInv());
+        if (!port_.Open(static_cast<std::uint8_t>(settings_.GetComNum()))) {
+            TLog::Add(log_, GetLastErrorText(port_.LastError()), LOG_TYPE_ERROR);
+            return;
+        }
+        port_failed_ = false;
+    }
+    if (!sqlite_.IsActive()) {
+        TLog::Add(log_, "Инициализация SQLite", LOG_TYPE_INFO);
+        const std::string file = settings_.GetDBFile();
+        std::error_code ec;
+        if (!file.empty() && std::filesystem::exists(file, ec)) {
+            TLog::Add(log_, "SQLite файл: " + file, LOG_TYPE_INFO);
+        } else {
+            views_.FileNew();
+        }
+        if (!sqlite_.Init(settings_.GetDBFile())) {
+            return;
+        }
+    }
+    TLog::Add(log_, "Запуск ядра Кордея-ТЛ", LOG_TYPE_INFO);
+    RunCoreThread(true);
+    views_.RecordListSetTimer(true);
+    views_.ListViewUpdate();
+    views_.TreeViewUpdate();
+    running_ = true;
+    TLog::Add(log_, "...OK", LOG_TYPE_INFO);
+}
+
+void TDevice::StopService() {
+    if (!running_) {
+        return;
+    }
+    TLog::Add(log_, "Остановка сервиса...", LOG_TYPE_INFO);
+    if (core_thread_.joinable()) {
+        TLog::Add(log_, "Остановка ядра Кордея-ТЛ", LOG_TYPE_INFO);
+        RunCoreThread(false);
+    }
+    if (sqlite_.IsActive()) {
+        TLog::Add(log_, "Остановка SQLite", LOG_TYPE_INFO);
+        sqlite_.Close();
+    }
+    if (port_.IsOpen()) {
+        TLog::Add(log_, "Остановка COM порта", LOG_TYPE_INFO);
+        port_.Close();
+        const auto port = static_cast<std::uint8_t>(settings_.GetComNum());
+        bool released = port_.Probe(port);
+        for (int i = 0; i < RELEASE_PROBES && !released; ++i) {
+            std::this_thread::sleep_for(RELEASE_STEP);
+            released = port_.Probe(port);
+        }
+        if (!released) {
+            TLog::Add(log_, "Ошибка освобождения COM порта", LOG_TYPE_ERROR);
+        }
+    }
+    views_.RecordListSetTimer(false);
+    running_ = false;
+    TLog::Add(log_, "...остановлен", LOG_TYPE_INFO);
+}
+
+void TDevice::SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value) {
+    // The bus cycle reads the slot only once it sees `pending`: fill everything first.
+    const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);
+    remote_command.command = command;
+    remote_command.length = length;
+    remote_command.value = value;
+    remote_command.payload[0] = static_cast<std::uint8_t>(index & 0xFF);
+    remote_command.payload[1] = static_cast<std::uint8_t>(index >> 8);
+    remote_command.payload[2] = value;
+    remote_command.pending.store(true, std::memory_order_release);
+}

@@ -1,0 +1,59 @@
+#include "audio/sound.h"
+#include "database/event_record.h"
+#include "database/sqlite.h"
+#include "records/record.h"
+#include "records/style_cell.h"
+
+#include <ctime>
+
+int TRecord::SoundLevelFor(std::uint8_t type, std::int32_t value) {
+    const std::uint8_t code = RecordCode(value);
+    switch (type) {
+    case FIND_NEW_DEVICE:
+        return SOUND_NEW_DEVICE;
+    case RECOVERY_DEVICE:
+        return SOUND_RECOVERY_DEVICE;
+    case LOSS_DEVICE:
+        return SOUND_LOSS_DEVICE;
+    case MAX_STATE:
+        // The summary scale: 3 is attention, only 4 and 5 are alarms.
+        return code == 2                ? SOUND_FAILURE
+               : code == 3              ? SOUND_ATTENTION
+               : code == 4 || code == 5 ? SOUND_ALARM
+                                        : -1;
+    case DEVICE_STATE:
+        return code == 2 ? SOUND_FAILURE : code == 3 ? SOUND_ALARM : -1;
+    case DEVICE_POWER:
+        return code == 0 ? SOUND_FAILURE : -1;
+    case DEVICE_BATTERY:
+        return code == 3 ? SOUND_ALERT : -1;
+    default:
+        return -1;
+    }
+}
+
+bool TRecord::AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& style,
+                        std::int32_t value) {
+    TEventRecord event;
+    event.device_id = device_id;
+    event.utime = static_cast<std::int32_t>(std::time(nullptr));
+    event.type = static_cast<std::int8_t>(type);
+    event.value = value;
+    if (links_.sqlite == nullptr || !links_.sqlite->InsertRecord(event)) {
+        return false;
+    }
+    TMessageStyle message_style;
+    std::string text;
+    const bool made = GetRecordMessage(type, value, true, message_style, text);
+    // The caller's cell is drawn from by other threads: one store moves the whole style.
+    style.Store(message_style);
+    if (!made) {
+        return false;
+    }
+    links_.sqlite->RecountRecordsMaskCount();
+    const int level = SoundLevelFor(type, value);
+    if (level >= 0) {
+        TSound::SetSound(links_.sound, static_cast<TSoundLevel>(level));
+    }
+    return true;
+}
