@@ -1,0 +1,238 @@
+// The real service (port, bus cycle, handlers, database) against the bus simulator on the other
+// side of a pseudo-terminal.
+#include "records/record_types.h"
+#include "sim/bus_sim.h"
+#include "support/device_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int COM = 9;
+
+TSimDeviceConfig Panel(int key, std::uint32_t id, int lines, int relays) {
+    TSimDeviceConfig c;
+    c.key = key;
+    c.address = static_cast<std::uint8_t>(key);
+    c.id = id;
+    c.factory_name = "Прибор-" + std::to_string(key);
+    c.user_name = "Этаж " + std::to_string(key);
+    c.lines = static_cast<std::uint16_t>(lines);
+    c.sensors = 2;
+    c.relays = static_cast<std::uint16_t>(relays);
+    c.remote = 0x3FF;
+    c.state = 1;
+    return c;
+}
+
+class BusEndToEnd : public ::testing::Test, public DeviceFixture {
+protected:
+    void SetUp() override {
+        TComp32::SetPortsDir(dir.path());
+        settings.com_num = COM;
+        scenario.devices = {Panel(1, 0x11111111, 8, 4), Panel(2, 0x22222222, 4, 0),
+                            Panel(3, 0x33333333, 0, 2)};
+        ASSERT_TRUE(StartSim());
+    }
+    void TearDown() override {
+        device->SetService(false);
+        sim.Stop();
+        TComp32::SetPortsDir("ports");
+    }
+
+    bool StartSim() {
+        TSimOptions options;
+        options.ports_dir = dir.path();
+        options.com = COM;
+        options.pace = TSimPace::Fast;
+        std::string error;
+        const bool ok = sim.Start(options, scenario, error);
+        EXPECT_TRUE(ok) << error;
+        return ok;
+    }
+
+    // Waits up to `seconds` for a condition of the workstation's side.
+    static bool Eventually(const std::function<bool()>& condition, int seconds = 20) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            if (condition()) {
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return condition();
+    }
+
+    int CountRecords(std::uint32_t id, int type, std::int32_t value = -1) const {
+        int n = 0;
+        for (const StoredRecord& r : Records()) {
+            n += r.device_id == id && r.type == type && (value < 0 || r.value == value) ? 1 : 0;
+        }
+        return n;
+    }
+
+    bool AllComplete() {
+        if (device->GetCount() != 3) {
+            return false;
+        }
+        for (int i = 0; i < 3; ++i) {
+            if (!device->GetItem(i)->info_complete) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool Inject(TSimAction action, int key, int index, std::uint32_t value) {
+        TSimEvent e;
+        e.action = action;
+        e.device = key;
+        e.index = index;
+        e.value = value;
+        std::string error;
+        const bool ok = sim.Inject(e, error);
+        EXPECT_TRUE(ok) << error;
+        return ok;
+    }
+
+    bool LogHas(std::uint8_t level, const std::string& text) {
+        for (const std::string& line : LogLines(level)) {
+            if (line.find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    TSimScenario scenario;
+    TBusSim sim;
+};
+
+} // namespace
+
+TEST_F(BusEndToEnd, DiscoveryFromNothingToCompleteInformation) {
+    device->SetService(true);
+    ASSERT_TRUE(device->IsRunning());
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    for (const std::uint32_t id : {0x11111111u, 0x22222222u, 0x33333333u}) {
+        EXPECT_EQ(CountRecords(id, FIND_NEW_DEVICE), 1) << std::hex << id;
+        EXPECT_EQ(CountRecords(id, RECOVERY_DEVICE), 1) << std::hex << id;
+    }
+    const TDeviceRecord first = device->GetItem(device->FindDevice(0x11111111))->record.Get();
+    EXPECT_EQ(first.lines, 8);
+    EXPECT_EQ(first.relays, 4);
+    EXPECT_STREQ(first.const_name, Utf8ToCp1251("Прибор-1").c_str());
+    EXPECT_EQ(device->GetOnlineCount(), 3);
+    // The PC asked each device for exactly what it lacked.
+    EXPECT_TRUE(sim.Journal().WaitForCommand(GET_LINES, 0));
+    EXPECT_TRUE(sim.Journal().WaitForCommand(GET_RELAYS, 0));
+}
+
+TEST_F(BusEndToEnd, LoopAlarmIsRecordedWithItsValueAndSoundsTheAlarm) {
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 1, 2, 0x0C)); // loop 3: state 4, type 1
+    ASSERT_TRUE(Inject(TSimAction::Summary, 1, 0, 4));
+    ASSERT_TRUE(Eventually([this] { return CountRecords(0x11111111, LINE_STATE, 0x2000C) == 1; }));
+    ASSERT_TRUE(Eventually([this] { return CountRecords(0x11111111, MAX_STATE, 4) == 1; }));
+    EXPECT_EQ(sound->GetSound(), SOUND_ALARM);
+    const TDeviceEntry& e = *device->GetItem(device->FindDevice(0x11111111));
+    EXPECT_EQ(e.line[2].state, 0x0C);
+    EXPECT_EQ(e.max_state, 4);
+}
+
+TEST_F(BusEndToEnd, RemoteCommandReachesTheDeviceAtTheNextTurnAndIsAcknowledged) {
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    const std::uint64_t mark = sim.Journal().LastSeq();
+    device->remote_command.device_id = 0x11111111;
+    device->remote_command.address = 1;
+    device->remote_command.index = 2;
+    device->SetRemoteCommand(REMOTE_LINE_STATE, 3, 1); // "+ Включить ШС" on loop 3
+    TSimJournalEntry got;
+    ASSERT_TRUE(sim.Journal().WaitForCommand(REMOTE_LINE_STATE, 10000, &got, mark));
+    ASSERT_GE(got.bytes.size(), 20u);
+    EXPECT_EQ(got.bytes[4], 1) << "destination address";
+    EXPECT_EQ(got.bytes[14], REMOTE_LINE_STATE);
+    EXPECT_EQ(TBytes(got.bytes.begin() + 15, got.bytes.begin() + 18), (TBytes{0x02, 0x00, 0x01}));
+    EXPECT_TRUE(got.answered);
+    ASSERT_TRUE(Eventually([this] { return CountRecords(0x11111111, LINE_ON_OFF, 0x20201) == 1; }));
+    EXPECT_FALSE(device->remote_command.pending);
+}
+
+TEST_F(BusEndToEnd, SilentDeviceIsLostOnceAndRecoversOnce) {
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    ASSERT_TRUE(Inject(TSimAction::Silent, 2, 0, 0));
+    // More than 30 s of reading time without an answer of it.
+    ASSERT_TRUE(Eventually([this] { return CountRecords(0x22222222, LOSS_DEVICE) == 1; }, 60));
+    const TDeviceEntry& e = *device->GetItem(device->FindDevice(0x22222222));
+    EXPECT_FALSE(e.online);
+    EXPECT_EQ(device->GetOnlineCount(), 2);
+    ASSERT_TRUE(Inject(TSimAction::Back, 2, 0, 0));
+    ASSERT_TRUE(Eventually([this] { return CountRecords(0x22222222, RECOVERY_DEVICE) == 2; }));
+    EXPECT_TRUE(e.online);
+    EXPECT_EQ(CountRecords(0x22222222, LOSS_DEVICE), 1);
+    EXPECT_EQ(CountRecords(0x11111111, LOSS_DEVICE), 0);
+}
+
+TEST_F(BusEndToEnd, UnpluggedAdapterIsReportedOnceAndReopenedWhenItComesBack) {
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    sim.Stop(); // the line goes dead and its link disappears
+    ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_ERROR, "Ошибка чтения COM порта"); }));
+    std::this_thread::sleep_for(2500ms);
+    int reports = 0;
+    for (const std::string& line : LogLines(LOG_TYPE_ERROR)) {
+        reports += line.find("Ошибка чтения COM порта") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(reports, 1) << "logged once, not at every read";
+
+    ASSERT_TRUE(StartSim());
+    ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт снова доступен"); }));
+    ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, 3));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(0x33333333, DEVICE_BATTERY, 3) == 1; }));
+}
+
+TEST_F(BusEndToEnd, ServiceStopsAndStartsWhileTheBusRuns) {
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    views.Take();
+    device->SetService(false);
+    EXPECT_FALSE(device->IsRunning());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(sqlite->IsActive());
+    EXPECT_FALSE(LogHas(LOG_TYPE_ERROR, "Ошибка освобождения COM порта"));
+    EXPECT_EQ(views.Take(), "-S");
+    device->SetService(false);
+    EXPECT_EQ(views.Take(), "S") << "a second stop only refreshes the status bar";
+
+    ASSERT_TRUE(Inject(TSimAction::Power, 1, 0, 0)); // happens while nobody listens
+    device->SetService(true);
+    EXPECT_TRUE(device->IsRunning());
+    EXPECT_TRUE(Eventually([this] { return CountRecords(0x11111111, DEVICE_POWER, 0) == 1; }));
+    device->SetService(true);
+    EXPECT_TRUE(LogHas(LOG_TYPE_INFO, "Запуск ядра Кордея-ТЛ"));
+}
+
+TEST_F(BusEndToEnd, StartFailsCleanlyOnAPortHeldElsewhere) {
+    TComp32 other;
+    ASSERT_TRUE(other.Open(COM, 9600));
+    device->SetService(true);
+    EXPECT_FALSE(device->IsRunning());
+    EXPECT_TRUE(LogHas(LOG_TYPE_INFO, "Инициализация COM порта"));
+    other.Close();
+    device->SetService(true);
+    EXPECT_TRUE(device->IsRunning());
+    int created = 0;
+    for (const std::string& line : LogLines(LOG_TYPE_INFO)) {
+        created += line.find("Инициализация процесса") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(created, 1) << "the bus cycle thread is created once";
+}
