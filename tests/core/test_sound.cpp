@@ -155,23 +155,6 @@ protected:
     std::unique_ptr<TSound> sound_;
 };
 
-TEST(SoundLevels, TableGivesFilesPlaybackAndHoldTimes) {
-    const auto row = [](int level) {
-        const TSoundLevelInfo* info = FindSoundLevel(static_cast<TSoundLevel>(level));
-        return info == nullptr
-                   ? std::string("none")
-                   : std::string(info->file) + (info->is_looped ? " looped " : " once ") +
-                         std::to_string(info->hold_ms);
-    };
-    const Calls rows = {row(-1), row(0), row(1), row(2), row(3),  row(4),
-                        row(5),  row(6), row(7), row(8), row(127)};
-    EXPECT_EQ(rows, (Calls{"none", "none", "sound/new_device.wav once 1100",
-                           "sound/recovery_device.wav once 200", "sound/loss_device.wav once 5100",
-                           "sound/alert.wav looped 30000", "sound/failure.wav looped 30000",
-                           "sound/attention.wav looped 30000", "sound/alarm.wav looped 90000",
-                           "none", "none"}));
-}
-
 TEST_F(SoundTest, OneShotLevelsHoldForTheirTimeThenStop) {
     Request(SOUND_NEW_DEVICE);
     Advance(2000);
@@ -304,11 +287,6 @@ TEST_F(SoundTest, MissingFileIsReportedOnceAndItsHoldRunsAsUsual) {
                                     "Нет звукового файла sound/loss_device.wav: [2] ");
                             }),
               1);
-}
-
-TEST_F(SoundTest, NullPlayerDoesNothing) {
-    TSound::SetSound(nullptr, SOUND_ALARM);
-    EXPECT_EQ(TSound::GetSound(nullptr), SOUND_OFF);
 }
 
 TEST_F(SoundTest, DestructionDuringALoopedHoldEndsTheThreadAndSilencesTheOutput) {
