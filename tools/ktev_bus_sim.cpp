@@ -140,7 +140,10 @@ int main(int argc, char** argv) {
         journal = &file;
     }
 
-    // The signals are taken by sigtimedwait below; every thread inherits the block.
+    // The signals are taken by sigtimedwait below; every thread inherits the block. An ignored
+    // signal would never arrive, so the default disposition comes back first.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);

@@ -165,15 +165,6 @@ protected:
     Workstation ws;
 };
 
-TSimEvent Event(TSimAction action, int device, std::uint32_t value = 0, int index = 0) {
-    TSimEvent e;
-    e.action = action;
-    e.device = device;
-    e.value = value;
-    e.index = index;
-    return e;
-}
-
 } // namespace
 
 TEST_F(SimOnPty, MasterGivesTurnsAndPollsEveryDeviceWithItsAnswerNext) {
@@ -243,7 +234,7 @@ TEST_F(SimOnPty, WhoisInThePcTurnIsAnsweredNextWithTheDevicePayload) {
 
 TEST_F(SimOnPty, RemoteCommandIsAcknowledgedChangesTheLoopAndIsFlagged) {
     Start();
-    Inject(Event(TSimAction::Loop, 2, simbits::LOOP_OFF, 2));
+    Inject(DeviceEvent(TSimAction::Loop, 2, simbits::LOOP_OFF, 2));
     // Reading the loops clears the device's loops-changed flag.
     ASSERT_TRUE(ws.WaitTurn());
     const std::uint8_t read_lines[] = {0};
@@ -314,11 +305,11 @@ TEST_F(SimOnPty, RefusedRequestsGetNoAnswerAndAReasonInTheJournal) {
 TEST_F(SimOnPty, MasterRequestsToADeviceAreFollowedByItsAnswer) {
     options.turn_ms = 20; // the test sends nothing in its turns
     Start();
-    Inject(Event(TSimAction::SetAddress, 1, 9));
-    TSimEvent rename = Event(TSimAction::SetName, 1);
+    Inject(DeviceEvent(TSimAction::SetAddress, 1, 9));
+    TSimEvent rename = DeviceEvent(TSimAction::SetName, 1);
     rename.text = "Касса";
     Inject(rename);
-    Inject(Event(TSimAction::SyncTime, 1, 0x6553F100));
+    Inject(DeviceEvent(TSimAction::SyncTime, 1, 0x6553F100));
 
     Heard request;
     ASSERT_TRUE(ws.Until([](const Heard& f) { return f.command() == SET_ADR; }, request));
@@ -362,11 +353,11 @@ TEST_F(SimOnPty, DamagedAnswersAndNoiseNeverParseAndTheBusRecovers) {
     options.turn_ms = 20; // the test sends nothing in its turns
     Start();
     ASSERT_TRUE(ws.WaitTurn());
-    Inject(Event(TSimAction::Noise, 0, 64));
+    Inject(DeviceEvent(TSimAction::Noise, 0, 64));
     for (const TSimCorruption kind :
          {TSimCorruption::Crc, TSimCorruption::Escape, TSimCorruption::Truncate}) {
         for (const int device : {1, 2}) {
-            Inject(Event(TSimAction::Corrupt, device, static_cast<std::uint32_t>(kind)));
+            Inject(DeviceEvent(TSimAction::Corrupt, device, static_cast<std::uint32_t>(kind)));
             EXPECT_TRUE(sim.Journal().WaitFor(
                 [device](const TSimJournalEntry& e) {
                     return e.kind == TSimEntryKind::Line && e.device_key == device;
@@ -410,7 +401,7 @@ TEST_F(SimOnPty, SilentDeviceIsPolledButDoesNotAnswerUntilItComesBack) {
         polls_of_silent += !h.answer() && h.command() == GET_STATE && h.dst_id() == 0x702u;
     }
     ASSERT_EQ(polls_of_silent, 3);
-    Inject(Event(TSimAction::Back, 2));
+    Inject(DeviceEvent(TSimAction::Back, 2));
     EXPECT_EQ(StateOf(0x702).src_address(), 7);
     TSimJournalEntry entry;
     ASSERT_TRUE(sim.Journal().WaitFor(
@@ -422,11 +413,11 @@ TEST_F(SimOnPty, SilentDeviceIsPolledButDoesNotAnswerUntilItComesBack) {
 TEST_F(SimOnPty, InjectRejectsEventsThatDoNotFit) {
     Start();
     std::string error;
-    EXPECT_FALSE(sim.Inject(Event(TSimAction::Loop, 3, 1, 0), error));
+    EXPECT_FALSE(sim.Inject(DeviceEvent(TSimAction::Loop, 3, 1, 0), error));
     EXPECT_EQ(error, "unknown device 3");
-    EXPECT_FALSE(sim.Inject(Event(TSimAction::Relay, 1, 1, 4), error));
+    EXPECT_FALSE(sim.Inject(DeviceEvent(TSimAction::Relay, 1, 1, 4), error));
     EXPECT_EQ(error, "device 1 has 4 relays, no relay 5");
-    EXPECT_FALSE(sim.Inject(Event(TSimAction::Goto, 0, 0), error));
+    EXPECT_FALSE(sim.Inject(DeviceEvent(TSimAction::Goto, 0, 0), error));
 }
 
 TEST_F(SimOnPty, StopRemovesTheLinkAndTheSimulatorStartsAgain) {

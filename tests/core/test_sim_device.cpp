@@ -58,6 +58,8 @@ TEST(SimDevice, StateAnswerFlagsChangedGroupsUntilTheyAreRead) {
     const TBytes state = Answer(d, Request(GET_STATE));
     ASSERT_EQ(state.size(), 15u);
     EXPECT_EQ(state[0], 0x04 | 3 << 3);
+    EXPECT_EQ(d.Power(), 1);
+    EXPECT_EQ(d.Battery(), 3);
     EXPECT_EQ(state[1], 0) << "configuration unchanged";
     EXPECT_EQ(state[2] | state[3] << 8, 1 << 1) << "loop 17 is in the second group of 16";
     EXPECT_EQ(state[4], 1 << 2) << "sensor 19 is in the third group of 8";

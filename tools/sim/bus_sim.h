@@ -36,7 +36,7 @@ struct TSimOptions {
     std::size_t chunk = 0;    // bytes per write (0: whole frames), to trickle like a UART
     double rate = 0;          // random state changes per second
     std::uint32_t seed = 1;   // of the random changes, bursts and noise
-    std::size_t journal_limit = 1000000;
+    std::size_t journal_limit = 100000; // entries kept; the oldest go first
 };
 
 // Counters of the bus traffic.

@@ -87,7 +87,6 @@ public:
     std::uint32_t Id() const { return id_; }
     std::uint8_t Address() const { return address_; }
     bool Silent() const { return silent_; }
-    std::uint16_t Remote() const { return remote_; }
     std::uint8_t State() const { return state_; }
     std::uint8_t Power() const { return power_; }
     std::uint8_t Battery() const { return battery_; }

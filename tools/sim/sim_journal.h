@@ -45,7 +45,7 @@ class TSimJournal {
 public:
     using TPredicate = std::function<bool(const TSimJournalEntry&)>;
 
-    explicit TSimJournal(std::size_t limit = 1000000) : limit_(limit) {}
+    explicit TSimJournal(std::size_t limit = 100000) : limit_(limit) {}
 
     // Starts a fresh journal; the sequence numbers start at 1 again.
     void Clear(std::size_t limit);

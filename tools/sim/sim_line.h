@@ -31,7 +31,6 @@ public:
     void SetPace(std::int64_t byte_us, std::size_t chunk);
     // Makes every wait return at once, from any thread, until the next Open.
     void Interrupt();
-    bool Interrupted() const { return interrupted_.load(); }
 
     // Puts bytes on the line and waits as long as they take on the wire. Bytes nobody reads
     // (the workstation has not opened its port) are lost, as on a real bus.

@@ -575,28 +575,29 @@ std::uint32_t Pick(std::mt19937& rng, std::uint32_t below) {
     return std::uniform_int_distribution<std::uint32_t>(0, below - 1)(rng);
 }
 
-TSimEvent ChangeOf(int key, TSimAction action, int index, std::uint32_t value) {
+} // namespace
+
+TSimEvent DeviceEvent(TSimAction action, int device, std::uint32_t value, int index) {
     TSimEvent event;
     event.action = action;
-    event.device = key;
-    event.index = index;
+    event.device = device;
     event.value = value;
+    event.index = index;
     return event;
 }
-
-} // namespace
 
 TSimEvent RandomChange(std::mt19937& rng, const std::vector<TSimDeviceConfig>& devices) {
     const TSimDeviceConfig& d = devices[Pick(rng, static_cast<std::uint32_t>(devices.size()))];
     const std::uint32_t roll = Pick(rng, 100);
     if (roll < 55 && d.lines > 0) {
-        return ChangeOf(
-            d.key, TSimAction::Loop, static_cast<int>(Pick(rng, d.lines)),
-            simbits::RANDOM_LOOP_STATES[Pick(rng, std::size(simbits::RANDOM_LOOP_STATES))]);
+        const auto index = static_cast<int>(Pick(rng, d.lines));
+        const std::uint8_t state =
+            simbits::RANDOM_LOOP_STATES[Pick(rng, std::size(simbits::RANDOM_LOOP_STATES))];
+        return DeviceEvent(TSimAction::Loop, d.key, state, index);
     }
     if (roll < 85 && d.relays > 0) {
         TSimEvent event =
-            ChangeOf(d.key, TSimAction::Relay, static_cast<int>(Pick(rng, d.relays)), 0);
+            DeviceEvent(TSimAction::Relay, d.key, 0, static_cast<int>(Pick(rng, d.relays)));
         const bool control = Pick(rng, 4) == 0;
         event.field = control ? simbits::TRelayField::Control : simbits::TRelayField::State;
         event.value = Pick(rng, control ? 8 : 2);
@@ -604,12 +605,12 @@ TSimEvent RandomChange(std::mt19937& rng, const std::vector<TSimDeviceConfig>& d
     }
     switch (Pick(rng, 4)) {
     case 0:
-        return ChangeOf(d.key, TSimAction::DeviceState, -1, Pick(rng, 4));
+        return DeviceEvent(TSimAction::DeviceState, d.key, Pick(rng, 4));
     case 1:
-        return ChangeOf(d.key, TSimAction::Power, -1, Pick(rng, 2));
+        return DeviceEvent(TSimAction::Power, d.key, Pick(rng, 2));
     case 2:
-        return ChangeOf(d.key, TSimAction::Battery, -1, Pick(rng, 4));
+        return DeviceEvent(TSimAction::Battery, d.key, Pick(rng, 4));
     default:
-        return ChangeOf(d.key, TSimAction::Summary, -1, Pick(rng, 6));
+        return DeviceEvent(TSimAction::Summary, d.key, Pick(rng, 6));
     }
 }

@@ -46,6 +46,9 @@ struct TSimScenario {
     std::vector<TSimEvent> events; // in time order; equal times in file order
 };
 
+// An event of one device, run at once when injected (value and index as in TSimEvent).
+TSimEvent DeviceEvent(TSimAction action, int device, std::uint32_t value = 0, int index = 0);
+
 // Parses a scenario. On a bad line: false and "line N: what is wrong".
 bool ParseScenario(std::string_view text, TSimScenario& out, std::string& error);
 bool LoadScenario(const std::string& path, TSimScenario& out, std::string& error);
