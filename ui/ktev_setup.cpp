@@ -1,0 +1,386 @@
+#include "ui/ktev_setup.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <vector>
+
+#include "audio/sound.h"
+#include "buslink/comp32.h"
+#include "log/log.h"
+#include "records/record.h"
+#include "ui/ktev_main.h"
+#include "ui/settings/current_settings.h"
+#include "ui/sound_output.h"
+
+namespace {
+
+constexpr int ShowLinesDefault = TCurrentSettings::ShowLinesDefault;
+
+QPushButton* Button(const char* name, const char* caption) {
+    auto* button = new QPushButton(QString::fromUtf8(caption));
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QCheckBox* CheckBox(const char* name, const char* caption) {
+    auto* box = new QCheckBox(QString::fromUtf8(caption));
+    box->setObjectName(QString::fromLatin1(name));
+    return box;
+}
+
+QLabel* Label(const char* name, const char* caption) {
+    auto* label = new QLabel(QString::fromUtf8(caption));
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+QString PortText(int number) {
+    return QStringLiteral("COM%1").arg(number);
+}
+
+} // namespace
+
+TF_Setup::TF_Setup(TF_Main& main)
+    : QDialog(&main, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      main_(main), settings_(main.GetSettings()) {
+    setObjectName(QStringLiteral("F_Setup"));
+    setWindowTitle(QStringLiteral("Настройки"));
+    setModal(true);
+
+    PageControl = new QTabWidget;
+    PageControl->setObjectName(QStringLiteral("PageControl"));
+    PageControl->addTab(BuildFileTab(), QStringLiteral("Файл"));
+    PageControl->addTab(BuildComTab(), QStringLiteral("COM порт"));
+    PageControl->addTab(BuildRecordsTab(), QStringLiteral("Записи"));
+    PageControl->addTab(BuildSoundTab(), QStringLiteral("Звук"));
+
+    ButtonSave = Button("ButtonSave", "Сохранить");
+    ButtonClose = Button("ButtonClose", "Закрыть");
+    connect(ButtonSave, &QPushButton::clicked, this, &TF_Setup::ButtonSaveClick);
+    connect(ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ButtonSave);
+    buttons->addWidget(ButtonClose);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(PageControl, 1);
+    layout->addLayout(buttons);
+    // The design's client area, grown only where the system font needs more room.
+    setFixedSize(layout->minimumSize().expandedTo(QSize(ClientWidth, ClientHeight)));
+
+    PageControl->setCurrentIndex(0);
+    SetRecordsMask(TCurrentSettings::RecordsMaskDefault);
+    EditDBFile->clear();
+    EditShowLines->clear();
+    main_.SetSetup(this);
+    ComPortListUpdate();
+}
+
+TF_Setup::~TF_Setup() {
+    main_.SetSetup(nullptr);
+}
+
+QWidget* TF_Setup::BuildFileTab() {
+    auto* tab = new QWidget;
+    LabelFile = Label("LabelFile", "Путь к файлу");
+    EditDBFile = new QLineEdit;
+    EditDBFile->setObjectName(QStringLiteral("EditDBFile"));
+    connect(EditDBFile, &QLineEdit::textChanged, this,
+            [this](const QString& text) { settings_.SetDBFile(text.toStdString()); });
+    ButtonDBFileNew = Button("ButtonDBFileNew", "Новый");
+    ButtonDBFileOpen = Button("ButtonDBFileOpen", "Открыть...");
+    connect(ButtonDBFileNew, &QPushButton::clicked, &main_, &TF_Main::MM_File_NewClick);
+    connect(ButtonDBFileOpen, &QPushButton::clicked, &main_, &TF_Main::MM_File_OpenClick);
+    CheckBoxAutoRun = CheckBox("CheckBoxAutoRun", "Автозапуск при старте");
+    connect(CheckBoxAutoRun, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.SetIsAutoRun(on); });
+
+    auto* files = new QHBoxLayout;
+    files->addWidget(ButtonDBFileNew);
+    files->addWidget(ButtonDBFileOpen);
+    files->addStretch(1);
+    auto* layout = new QVBoxLayout(tab);
+    layout->addWidget(LabelFile);
+    layout->addWidget(EditDBFile);
+    layout->addLayout(files);
+    layout->addSpacing(8);
+    layout->addWidget(CheckBoxAutoRun);
+    layout->addStretch(1);
+    return tab;
+}
+
+QWidget* TF_Setup::BuildComTab() {
+    auto* tab = new QWidget;
+    LabelComNum = Label("LabelComNum", "COM порт");
+    ComboBoxComPort = new QComboBox;
+    ComboBoxComPort->setObjectName(QStringLiteral("ComboBoxComPort"));
+    ComboBoxComPort->setEditable(false);
+    ComboBoxComPort->setMinimumContentsLength(7);
+    connect(ComboBoxComPort, &QComboBox::currentIndexChanged, this,
+            [this] { settings_.SetComNum(GetComNum()); });
+    ButtonComRefresh = Button("ButtonComRefresh", "Обновить");
+    connect(ButtonComRefresh, &QPushButton::clicked, this, &TF_Setup::ComPortListUpdate);
+    CheckBoxDtr = CheckBox("CheckBoxDtr", "Управление переключением DTR");
+    CheckBoxRts = CheckBox("CheckBoxRts", "Управление переключением RTS");
+    CheckBoxInv = CheckBox("CheckBoxInv", "Инвертирование управление переключением");
+    connect(CheckBoxDtr, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlDtr(on); });
+    connect(CheckBoxRts, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlRts(on); });
+    connect(CheckBoxInv, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlInv(on); });
+
+    auto* port = new QHBoxLayout;
+    port->addWidget(LabelComNum);
+    port->addWidget(ComboBoxComPort);
+    port->addWidget(ButtonComRefresh);
+    port->addStretch(1);
+    auto* layout = new QVBoxLayout(tab);
+    layout->addLayout(port);
+    layout->addSpacing(8);
+    layout->addWidget(CheckBoxDtr);
+    layout->addWidget(CheckBoxRts);
+    layout->addWidget(CheckBoxInv);
+    layout->addStretch(1);
+    return tab;
+}
+
+QWidget* TF_Setup::BuildRecordsTab() {
+    auto* tab = new QWidget;
+    LabelShowLines = Label("LabelShowLines", "Количество выводимых сообшений (10...300)");
+    ButtonShowLinesM10 = Button("ButtonShowLinesM10", "-10");
+    ButtonShowLinesM1 = Button("ButtonShowLinesM1", "-1");
+    EditShowLines = new QLineEdit;
+    EditShowLines->setObjectName(QStringLiteral("EditShowLines"));
+    EditShowLines->setMaximumWidth(EditShowLines->fontMetrics().horizontalAdvance(u'0') * 8);
+    connect(EditShowLines, &QLineEdit::textChanged, this,
+            [this](const QString& text) { settings_.SetShowLinesText(text.toStdString()); });
+    ButtonShowLinesP1 = Button("ButtonShowLinesP1", "+1");
+    ButtonShowLinesP10 = Button("ButtonShowLinesP10", "+10");
+    ButtonShowLinesDefault = Button("ButtonShowLinesDefault", "Default");
+    const std::pair<QPushButton*, int> steps[] = {{ButtonShowLinesM10, -10},
+                                                  {ButtonShowLinesM1, -1},
+                                                  {ButtonShowLinesP1, 1},
+                                                  {ButtonShowLinesP10, 10}};
+    for (const auto& [button, step] : steps) {
+        connect(button, &QPushButton::clicked, this,
+                [this, step = step] { SetShowLines(GetShowLines() + step); });
+    }
+    connect(ButtonShowLinesDefault, &QPushButton::clicked, this,
+            [this] { EditShowLines->setText(QString::number(ShowLinesDefault)); });
+    LabelRecordsIsShow = Label("LabelRecordsIsShow", "Показывать записи (Маскирование записей):");
+    CheckListBoxRecordsMask = new QListWidget;
+    CheckListBoxRecordsMask->setObjectName(QStringLiteral("CheckListBoxRecordsMask"));
+    ButtonRecordsMaskAll = Button("ButtonRecordsMaskAll", "Все включить");
+    connect(ButtonRecordsMaskAll, &QPushButton::clicked, this, [this] {
+        for (int i = 0; i < CheckListBoxRecordsMask->count(); ++i) {
+            CheckListBoxRecordsMask->item(i)->setCheckState(Qt::Checked);
+        }
+    });
+
+    auto* row = new QHBoxLayout;
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ButtonShowLinesM10, ButtonShowLinesM1, EditShowLines,
+                                         ButtonShowLinesP1, ButtonShowLinesP10}) {
+        row->addWidget(w);
+    }
+    row->addStretch(1);
+    row->addWidget(ButtonShowLinesDefault);
+    for (QPushButton* b :
+         {ButtonShowLinesM10, ButtonShowLinesM1, ButtonShowLinesP1, ButtonShowLinesP10}) {
+        b->setMaximumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 20);
+    }
+    auto* all = new QHBoxLayout;
+    all->addStretch(1);
+    all->addWidget(ButtonRecordsMaskAll);
+    auto* layout = new QVBoxLayout(tab);
+    layout->addWidget(LabelShowLines);
+    layout->addLayout(row);
+    layout->addWidget(LabelRecordsIsShow);
+    layout->addWidget(CheckListBoxRecordsMask, 1);
+    layout->addLayout(all);
+    return tab;
+}
+
+QWidget* TF_Setup::BuildSoundTab() {
+    auto* tab = new QWidget;
+    CheckBoxIsSound = CheckBox("CheckBoxIsSound", "Разрешить звук событий");
+    connect(CheckBoxIsSound, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.SetIsSound(on); });
+    LabelSoundTest = Label("LabelSoundTest", "Тест звука");
+    ButtonSoundTestAlarm = Button("ButtonSoundTestAlarm", "Тревога");
+    ButtonSoundTestAttention = Button("ButtonSoundTestAttention", "Внимание");
+    ButtonSoundTestFailure = Button("ButtonSoundTestFailure", "Неисправность");
+    ButtonSoundTestStop = Button("ButtonSoundTestStop", "СТОП");
+    const std::pair<QPushButton*, TSoundLevel> tests[] = {
+        {ButtonSoundTestAlarm, SOUND_ALARM},
+        {ButtonSoundTestAttention, SOUND_ATTENTION},
+        {ButtonSoundTestFailure, SOUND_FAILURE}};
+    for (const auto& [button, level] : tests) {
+        connect(button, &QPushButton::clicked, this,
+                [this, level = level] { TSound::SetSound(main_.GetSound(), level); });
+    }
+    connect(ButtonSoundTestStop, &QPushButton::clicked, this, &TF_Setup::StopSound);
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(ButtonSoundTestAlarm);
+    row->addWidget(ButtonSoundTestAttention);
+    row->addWidget(ButtonSoundTestFailure);
+    auto* layout = new QVBoxLayout(tab);
+    layout->addWidget(CheckBoxIsSound);
+    layout->addSpacing(8);
+    layout->addWidget(LabelSoundTest);
+    layout->addLayout(row);
+    layout->addWidget(ButtonSoundTestStop);
+    layout->addStretch(1);
+    return tab;
+}
+
+int TF_Setup::GetShowLines() const {
+    return settings_.GetShowLines();
+}
+
+void TF_Setup::SetShowLines(int value) {
+    EditShowLines->setText(QString::number(
+        std::clamp(value, TCurrentSettings::ShowLinesMin, TCurrentSettings::ShowLinesMax)));
+}
+
+void TF_Setup::NormaliseShowLines() {
+    SetShowLines(GetShowLines());
+}
+
+int TF_Setup::GetComNum() const {
+    // The digits after "COM".
+    bool ok = false;
+    const int number = ComboBoxComPort->currentText().mid(3).toInt(&ok);
+    return ComboBoxComPort->currentIndex() >= 0 && ok ? number : 0;
+}
+
+void TF_Setup::SetComNum(int number) {
+    ComboBoxComPort->setCurrentIndex(ComboBoxComPort->findText(PortText(number)));
+    settings_.SetComNum(GetComNum());
+}
+
+int TF_Setup::GetRecordsMask() const {
+    return settings_.GetRecordsMask();
+}
+
+void TF_Setup::SetRecordsMask(int mask) {
+    settings_.SetRecordsMask(mask);
+}
+
+void TF_Setup::SetDBFile(const QString& path) {
+    EditDBFile->setText(path);
+}
+
+void TF_Setup::ComPortListUpdate() {
+    ButtonComRefresh->setEnabled(false);
+    const int remembered = GetComNum();
+    std::vector<int> ports;
+    TComp32 probe;
+    for (int n = 1; n <= TCurrentSettings::ComNumMax; ++n) {
+        if (probe.Probe(static_cast<std::uint8_t>(n))) {
+            ports.push_back(n);
+        }
+    }
+    {
+        // The list is refilled as a whole; the selection is set once, below.
+        const QSignalBlocker blocker(ComboBoxComPort);
+        ComboBoxComPort->clear();
+        for (const int n : ports) {
+            ComboBoxComPort->addItem(PortText(n));
+        }
+        ComboBoxComPort->setCurrentIndex(-1);
+    }
+    settings_.SetComPorts(ports);
+    TLog::Addf(main_.GetLog(), LOG_TYPE_INFO, "COM портов найдено: %d",
+               static_cast<int>(ports.size()));
+    SetComNum(remembered);
+    ButtonComRefresh->setEnabled(true);
+}
+
+void TF_Setup::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TF_Setup::FormShow() {
+    NormaliseShowLines();
+    CheckListBoxRecordsMask->clear();
+    const int mask = GetRecordsMask();
+    const TRecord* record = main_.GetRecord();
+    for (int type = 0; type < RECORD_TYPE_COUNT; ++type) {
+        const std::string name = record != nullptr ? record->GetTypeName(type) : std::string();
+        auto* item = new QListWidgetItem(QString::fromStdString(name), CheckListBoxRecordsMask);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState((mask >> type) & 1 ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+void TF_Setup::done(int result) {
+    FormClose();
+    QDialog::done(result);
+}
+
+void TF_Setup::FormClose() {
+    NormaliseShowLines();
+    StopSound();
+}
+
+void TF_Setup::StopSound() {
+    // Stops what plays now; the player's level is left as it is.
+    if (TQtSoundOutput* output = main_.GetSoundOutput()) {
+        output->Stop();
+    }
+}
+
+void TF_Setup::ButtonSaveClick() {
+    NormaliseShowLines();
+    int mask = 0;
+    for (int type = 0; type < CheckListBoxRecordsMask->count() && type < RECORD_TYPE_COUNT;
+         ++type) {
+        if (CheckListBoxRecordsMask->item(type)->checkState() == Qt::Checked) {
+            mask |= 1 << type;
+        }
+    }
+    SetRecordsMask(mask);
+    if (!main_.IniSave()) {
+        return;
+    }
+    accept();
+}
+
+void TF_Setup::Load(const TSetupOptions& setup) {
+    SetDBFile(QString::fromStdString(setup.db_file));
+    SetShowLines(setup.show_lines);
+    SetComNum(setup.com_num);
+    CheckBoxDtr->setChecked(setup.ctrl_dtr);
+    CheckBoxRts->setChecked(setup.ctrl_rts);
+    CheckBoxInv->setChecked(setup.ctrl_inv);
+    CheckBoxIsSound->setChecked(setup.is_sound);
+    CheckBoxAutoRun->setChecked(setup.is_auto_run);
+    SetRecordsMask(setup.records_mask);
+}
+
+TSetupOptions TF_Setup::Collect() const {
+    TSetupOptions setup;
+    setup.db_file = EditDBFile->text().toStdString();
+    setup.show_lines = GetShowLines();
+    setup.com_num = GetComNum();
+    setup.ctrl_dtr = CheckBoxDtr->isChecked();
+    setup.ctrl_rts = CheckBoxRts->isChecked();
+    setup.ctrl_inv = CheckBoxInv->isChecked();
+    setup.is_sound = CheckBoxIsSound->isChecked();
+    setup.is_auto_run = CheckBoxAutoRun->isChecked();
+    setup.records_mask = GetRecordsMask();
+    return setup;
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+// The settings dialog: four tabs of controls that are the live holders of the service and
+// record settings. Every change in a control reaches the thread-safe current settings at once,
+// so the service and the record list read what the dialog shows.
+
+#include <QDialog>
+
+#include "ui/settings/settings_file.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class TCurrentSettings;
+class TF_Main;
+
+class TF_Setup final : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int ClientWidth = 387;
+    static constexpr int ClientHeight = 358;
+
+    // Registers itself with the main window, whose parts it uses, and scans the COM ports.
+    explicit TF_Setup(TF_Main& main);
+    ~TF_Setup() override;
+    TF_Setup(const TF_Setup&) = delete;
+    TF_Setup& operator=(const TF_Setup&) = delete;
+
+    // Records per page: the edit box read as a decimal number, 50 when it is not one.
+    int GetShowLines() const;
+    // Clamps to 10..300 and writes the number into the edit box.
+    void SetShowLines(int value);
+    // The selected port's number; 0 when none is selected.
+    int GetComNum() const;
+    // Selects "COM<number>" when it is listed; otherwise nothing is selected.
+    void SetComNum(int number);
+    int GetRecordsMask() const;
+    void SetRecordsMask(int mask);
+    void SetDBFile(const QString& path);
+
+    // Rescans ports 1 to 255 and lists those free now; the selection survives when listed.
+    void ComPortListUpdate();
+    // Run on every showing and every closing.
+    void FormShow();
+    void FormClose();
+
+    // The Setup section of the settings file into the controls and out of them.
+    void Load(const TSetupOptions& setup);
+    TSetupOptions Collect() const;
+
+    // The controls, named as the window design names them.
+    QTabWidget* PageControl = nullptr;
+    QLabel* LabelFile = nullptr;
+    QLineEdit* EditDBFile = nullptr;
+    QPushButton* ButtonDBFileNew = nullptr;
+    QPushButton* ButtonDBFileOpen = nullptr;
+    QCheckBox* CheckBoxAutoRun = nullptr;
+    QLabel* LabelComNum = nullptr;
+    QComboBox* ComboBoxComPort = nullptr;
+    QPushButton* ButtonComRefresh = nullptr;
+    QCheckBox* CheckBoxDtr = nullptr;
+    QCheckBox* CheckBoxRts = nullptr;
+    QCheckBox* CheckBoxInv = nullptr;
+    QLabel* LabelShowLines = nullptr;
+    QPushButton* ButtonShowLinesM10 = nullptr;
+    QPushButton* ButtonShowLinesM1 = nullptr;
+    QLineEdit* EditShowLines = nullptr;
+    QPushButton* ButtonShowLinesP1 = nullptr;
+    QPushButton* ButtonShowLinesP10 = nullptr;
+    QPushButton* ButtonShowLinesDefault = nullptr;
+    QLabel* LabelRecordsIsShow = nullptr;
+    QListWidget* CheckListBoxRecordsMask = nullptr;
+    QPushButton* ButtonRecordsMaskAll = nullptr;
+    QCheckBox* CheckBoxIsSound = nullptr;
+    QLabel* LabelSoundTest = nullptr;
+    QPushButton* ButtonSoundTestAlarm = nullptr;
+    QPushButton* ButtonSoundTestAttention = nullptr;
+    QPushButton* ButtonSoundTestFailure = nullptr;
+    QPushButton* ButtonSoundTestStop = nullptr;
+    QPushButton* ButtonSave = nullptr;
+    QPushButton* ButtonClose = nullptr;
+
+public slots:
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* BuildFileTab();
+    QWidget* BuildComTab();
+    QWidget* BuildRecordsTab();
+    QWidget* BuildSoundTab();
+    void ButtonSaveClick();
+    void NormaliseShowLines();
+    void StopSound();
+
+    TF_Main& main_;
+    TCurrentSettings& settings_;
+};

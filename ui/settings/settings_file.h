@@ -1,0 +1,74 @@
+#pragma once
+
+// The settings file's content between the file and the window: every section and key with its
+// default, read and written through a profile file. The window applies the values to its live
+// holders (geometry, View ticks, columns, the settings dialog) and collects them back.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "records/record_types.h"
+#include "ui/settings/profile_file.h"
+
+// Keys of the record fields in the FieldsWidth and FieldsChecked sections, in field order.
+constexpr std::array<std::string_view, RECORD_FIELD_COUNT> RECORD_FIELD_KEYS = {
+    "Id", "DeviceId", "DateTime", "Address", "ConstName", "UserName", "Type", "Message",
+};
+// The message field: always shown.
+constexpr int RECORD_FIELD_MESSAGE = 7;
+
+// Section Options: the main window's geometry in pixels.
+struct TWindowOptions {
+    std::int32_t top = 100;
+    std::int32_t left = 100;
+    std::int32_t width = 800;
+    std::int32_t height = 400;
+    std::int32_t tree_view_width = 200;
+    std::int32_t rich_edit_height = 100;
+};
+
+// Section Panels: the three View ticks.
+struct TPanelOptions {
+    bool tool_buttons = true;
+    bool tree_devices = true;
+    bool log_application = true;
+};
+
+// One record field in FieldsWidth and FieldsChecked.
+struct TFieldOptions {
+    std::int32_t width = 60;
+    bool checked = true;
+};
+
+// Section Setup: the service and record settings. IsLogDebug is read, never written.
+struct TSetupOptions {
+    std::string db_file;
+    std::int32_t show_lines = 50;
+    std::int32_t com_num = -1;
+    bool ctrl_dtr = false;
+    bool ctrl_rts = false;
+    bool ctrl_inv = false;
+    bool is_log_debug = false;
+    bool is_sound = true;
+    bool is_auto_run = true;
+    std::int32_t records_mask = 0x7FFFFFFF;
+};
+
+struct TSettingsFileValues {
+    TWindowOptions options;
+    TPanelOptions panels;
+    std::array<TFieldOptions, RECORD_FIELD_COUNT> fields;
+    TSetupOptions setup;
+};
+
+// Every key of the file; a missing or unreadable key gives its default (DBFile gives
+// `default_db_file`). Values are taken as they are: clamping is the holders' business.
+TSettingsFileValues ReadSettingsFile(const TProfileFile& file, const std::string& default_db_file);
+
+// Writes the keys one by one in the file's order: Options only when `write_options` (a
+// maximised or minimised window leaves the last normal geometry in the file), then Panels, the
+// fields and Setup without IsLogDebug. Stops at the first key that cannot be written and
+// returns false; the keys before it stay written.
+bool WriteSettingsFile(TProfileFile& file, const TSettingsFileValues& values, bool write_options);
