@@ -401,6 +401,7 @@ TEST_F(SimOnPty, SilentDeviceIsPolledButDoesNotAnswerUntilItComesBack) {
         polls_of_silent += !h.answer() && h.command() == GET_STATE && h.dst_id() == 0x702u;
     }
     ASSERT_EQ(polls_of_silent, 3);
+    EXPECT_TRUE(sim.Devices()[1].Silent());
     Inject(DeviceEvent(TSimAction::Back, 2));
     EXPECT_EQ(StateOf(0x702).src_address(), 7);
     TSimJournalEntry entry;

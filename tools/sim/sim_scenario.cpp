@@ -140,6 +140,39 @@ bool ParseName(TWords& words, std::string& out, const char* what) {
     return true;
 }
 
+// A numeric device setting: its word, its largest value and the field it fills.
+template <typename T>
+struct TSetting {
+    const char* name;
+    std::uint32_t max;
+    T TSimDeviceConfig::*field;
+};
+
+constexpr TSetting<std::uint16_t> COUNT_SETTINGS[] = {
+    {"loops", simlimits::MAX_LINES, &TSimDeviceConfig::lines},
+    {"sensors", simlimits::MAX_SENSORS, &TSimDeviceConfig::sensors},
+    {"relays", simlimits::MAX_RELAYS, &TSimDeviceConfig::relays},
+    {"archives", 0xFFFF, &TSimDeviceConfig::archives},
+    {"remote", 0xFFFF, &TSimDeviceConfig::remote},
+};
+
+constexpr TSetting<std::uint8_t> STATE_SETTINGS[] = {
+    {"state", 3, &TSimDeviceConfig::state},
+    {"power", 1, &TSimDeviceConfig::power},
+    {"battery", 3, &TSimDeviceConfig::battery},
+    {"summary", 255, &TSimDeviceConfig::summary},
+};
+
+template <typename T, std::size_t N>
+const TSetting<T>* FindSetting(const TSetting<T> (&settings)[N], const std::string& word) {
+    for (const TSetting<T>& setting : settings) {
+        if (word == setting.name) {
+            return &setting;
+        }
+    }
+    return nullptr;
+}
+
 bool ParseDevice(TWords& words, TSimDeviceConfig& device) {
     std::uint32_t key = 0;
     if (!words.Number(key, "a device number", 1, 65535)) {
@@ -148,11 +181,6 @@ bool ParseDevice(TWords& words, TSimDeviceConfig& device) {
     device.key = static_cast<int>(key);
     device.address = static_cast<std::uint8_t>(std::min<std::uint32_t>(key, 254));
     device.id = GENERATED_ID_BASE | key;
-    struct TField {
-        const char* name;
-        std::uint32_t max;
-        std::uint32_t value;
-    };
     while (!words.Done()) {
         std::string word;
         words.Word(word, "");
@@ -178,31 +206,16 @@ bool ParseDevice(TWords& words, TSimDeviceConfig& device) {
                 return false;
             }
             device.id = value;
-        } else if (word == "loops" || word == "sensors" || word == "relays" || word == "archives" ||
-                   word == "remote") {
-            const std::uint32_t max = word == "loops"     ? simlimits::MAX_LINES
-                                      : word == "sensors" ? simlimits::MAX_SENSORS
-                                      : word == "relays"  ? simlimits::MAX_RELAYS
-                                                          : 0xFFFF;
-            if (!words.Number(value, word.c_str(), 0, max)) {
+        } else if (const auto* count = FindSetting(COUNT_SETTINGS, word)) {
+            if (!words.Number(value, count->name, 0, count->max)) {
                 return false;
             }
-            const auto v = static_cast<std::uint16_t>(value);
-            (word == "loops"      ? device.lines
-             : word == "sensors"  ? device.sensors
-             : word == "relays"   ? device.relays
-             : word == "archives" ? device.archives
-                                  : device.remote) = v;
-        } else if (word == "state" || word == "power" || word == "battery" || word == "summary") {
-            const std::uint32_t max = word == "power" ? 1 : word == "summary" ? 255 : 3;
-            if (!words.Number(value, word.c_str(), 0, max)) {
+            device.*(count->field) = static_cast<std::uint16_t>(value);
+        } else if (const auto* state = FindSetting(STATE_SETTINGS, word)) {
+            if (!words.Number(value, state->name, 0, state->max)) {
                 return false;
             }
-            const auto v = static_cast<std::uint8_t>(value);
-            (word == "state"     ? device.state
-             : word == "power"   ? device.power
-             : word == "battery" ? device.battery
-                                 : device.summary) = v;
+            device.*(state->field) = static_cast<std::uint8_t>(value);
         } else {
             words.error = "unknown device setting " + Quote(word);
             return false;
