@@ -1,0 +1,321 @@
+#include "records/record_list.h"
+
+#include <algorithm>
+#include <span>
+#include <system_error>
+
+#include "database/sqlite.h"
+#include "log/log.h"
+#include "log/text.h"
+#include "log/timer.h"
+#include "records/record.h"
+#include "ui/settings/settings.h"
+
+namespace {
+
+// Column widths of the window design, until the settings file gives its own.
+constexpr std::array<int, RECORD_FIELD_COUNT> DESIGN_WIDTHS = {60, 80, 140, 50, 140, 140, 160, 300};
+
+} // namespace
+
+int NewPageOffset(TPageButton button, int offset, int page_size, int count) {
+    switch (button) {
+    case TPageButton::First:
+        return 0;
+    case TPageButton::Prior:
+        return std::max(offset - page_size, 0);
+    case TPageButton::Next:
+        return std::min(offset + page_size, count - page_size);
+    case TPageButton::Last:
+        return count - page_size;
+    }
+    return offset;
+}
+
+TPageButtons PageButtonsAt(int offset, int page_size, int count) {
+    const bool back = offset != 0;
+    const bool forward = offset + page_size != count;
+    return {back, back, forward, forward};
+}
+
+std::string DeviceIdText(std::uint32_t device_id) {
+    std::string text;
+    SafeSprintf(text, "%08X", device_id);
+    return text;
+}
+
+std::string DeviceNameText(const char (&name)[DeviceNameSize]) {
+    const auto* end = std::find(name, name + DeviceNameSize, '\0');
+    return Cp1251ToUtf8(std::string_view(name, static_cast<std::size_t>(end - name)));
+}
+
+std::string LocalTimeText(std::time_t utime) {
+    std::tm tm{};
+    if (::localtime_r(&utime, &tm) == nullptr) {
+        return "???";
+    }
+    std::string text;
+    SafeSprintf(text, "%02d/%02d/%04d %02d:%02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900,
+                tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+}
+
+TRecordList::TRecordList(TLog* log, const TRecord& record, TSQLite& sqlite,
+                         const TSettings& settings, TRecordListView& view,
+                         std::unique_ptr<TTimer> timer)
+    : log_(log), record_(record), sqlite_(sqlite), settings_(settings), view_(view),
+      timer_(std::move(timer)),
+      fill_rows_(std::make_unique<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>>()),
+      rows_(std::make_unique<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>>()) {
+    for (int i = 0; i < RECORD_FIELD_COUNT; ++i) {
+        fields_[static_cast<std::size_t>(i)] = {true, DESIGN_WIDTHS[static_cast<std::size_t>(i)]};
+    }
+    timer_->SetEnabled(false);
+    timer_->SetInterval(RECORD_LIST_INTERVAL_MS);
+    timer_->SetHandler([this] { TimerListViewTimer(); });
+}
+
+TRecordList::~TRecordList() {
+    {
+        std::lock_guard lock(threads_lock_);
+        TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, ThreadsCount: %d, ThreadsMaxCount: %d",
+                   "TRecord::~TRecord", ThreadsCount, ThreadsMaxCount);
+        stopping_ = true;
+    }
+    timer_->SetEnabled(false);
+    timer_->SetHandler(nullptr);
+    // Taken so that no request is half-way through starting a thread.
+    std::lock_guard request(request_lock_);
+    JoinWorkers(true);
+}
+
+int TRecordList::PageSize() const {
+    return std::clamp(settings_.GetShowLines(), RECORD_PAGE_ROWS_MIN, RECORD_PAGE_ROWS_MAX);
+}
+
+void TRecordList::ListViewUpdate() {
+    std::lock_guard request(request_lock_);
+    TLog::Add(log_, "TRecord::ListViewUpdate", LOG_TYPE_DEBUG);
+    if (!switched_on_.load(std::memory_order_acquire)) {
+        return;
+    }
+    JoinWorkers(false);
+    const int offset = GetPageOffset();
+    const int count = PageSize();
+    const std::uint64_t request_number = ++requests_;
+    std::lock_guard lock(threads_lock_);
+    if (stopping_) {
+        return;
+    }
+    TWorker& worker = workers_.emplace_back();
+    try {
+        // The worker waits for threads_lock_ before it touches its entry.
+        worker.thread = std::thread(&TRecordList::RecordThreadFunction, this, &worker, offset,
+                                    count, request_number);
+    } catch (const std::system_error& e) {
+        workers_.pop_back();
+        TLog::Add(log_, GetLastErrorText(e.code().value()), LOG_TYPE_FATAL);
+    }
+}
+
+void TRecordList::RecordThreadFunction(TWorker* self, int offset, int count,
+                                       std::uint64_t request) {
+    TLog::Add(log_, "+ RecordThreadFunction", LOG_TYPE_DEBUG);
+    {
+        std::lock_guard lock(threads_lock_);
+        ++ThreadsCount;
+        ThreadsMaxCount = std::max(ThreadsMaxCount, ThreadsCount);
+    }
+    // A page of the load's own: the cache changes only once the read is complete.
+    auto page = std::make_unique<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>>();
+    int read = count;
+    if (sqlite_.SelectRecords(offset, read, std::span<TRecordRow>(*page))) {
+        std::lock_guard lock(cache_lock_);
+        if (request > rows_request_) {
+            std::copy_n(page->begin(), read, rows_->begin());
+            rows_count_ = read;
+            rows_request_ = request;
+            rows_ready_ = true;
+        }
+    }
+    {
+        std::lock_guard lock(threads_lock_);
+        --ThreadsCount;
+    }
+    TLog::Add(log_, "- RecordThreadFunction", LOG_TYPE_DEBUG);
+    std::lock_guard lock(threads_lock_);
+    self->done = true;
+}
+
+void TRecordList::JoinWorkers(bool all) {
+    std::list<TWorker> ended;
+    {
+        std::lock_guard lock(threads_lock_);
+        for (auto it = workers_.begin(); it != workers_.end();) {
+            const auto next = std::next(it);
+            if (all || it->done) {
+                ended.splice(ended.end(), workers_, it);
+            }
+            it = next;
+        }
+    }
+    for (TWorker& worker : ended) {
+        worker.thread.join();
+    }
+}
+
+void TRecordList::SetTimer(bool on) {
+    TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, %d", "TRecord::SetTimer", on ? 1 : 0);
+    switched_on_.store(on, std::memory_order_release);
+    timer_->SetEnabled(on);
+    if (on) {
+        PageButtonsUpdate();
+    } else {
+        view_.SetPageButtons(TPageButtons{});
+    }
+}
+
+void TRecordList::ListViewRedraw() {
+    {
+        std::lock_guard lock(cache_lock_);
+        if (rows_count_ <= 0) {
+            return;
+        }
+        rows_ready_ = true;
+    }
+    // A redraw runs the timer, and with it the list, also while the list was switched off.
+    switched_on_.store(true, std::memory_order_release);
+    ArmTimer(1);
+}
+
+void TRecordList::ArmTimer(int interval_ms) {
+    timer_->SetEnabled(false);
+    timer_->SetInterval(interval_ms);
+    timer_->SetEnabled(true);
+}
+
+void TRecordList::PageButtonsUpdate() {
+    const int count = sqlite_.IsActive() ? sqlite_.GetRecordsMaskCount() : 0;
+    view_.SetPageButtons(PageButtonsAt(GetPageOffset(), PageSize(), count));
+}
+
+bool TRecordList::TakeCache() {
+    std::lock_guard lock(cache_lock_);
+    if (!rows_ready_) {
+        return false;
+    }
+    // Lowered together with the copy: a load that lands after it raises the flag again and is
+    // shown at the next tick.
+    rows_ready_ = false;
+    fill_count_ = rows_count_;
+    std::copy_n(rows_->begin(), fill_count_, fill_rows_->begin());
+    return true;
+}
+
+void TRecordList::TimerListViewTimer() {
+    timer_->SetEnabled(false);
+    if (TakeCache()) {
+        view_.ShowPage(MakePage());
+        PageButtonsUpdate();
+    }
+    ArmTimer(RECORD_LIST_INTERVAL_MS);
+}
+
+TRecordListPage TRecordList::MakePage() {
+    TRecordListPage page;
+    for (int i = 0; i < RECORD_FIELD_COUNT; ++i) {
+        const TRecordField& field = fields_[static_cast<std::size_t>(i)];
+        if (field.shown) {
+            page.fields.push_back(i);
+            page.widths.push_back(field.width);
+        }
+    }
+    page.cells.reserve(static_cast<std::size_t>(fill_count_) * page.fields.size());
+    page.styles.resize(static_cast<std::size_t>(fill_count_));
+    for (int r = 0; r < fill_count_; ++r) {
+        const TRecordRow& row = (*fill_rows_)[static_cast<std::size_t>(r)];
+        TMessageStyle& style = page.styles[static_cast<std::size_t>(r)];
+        for (const int field : page.fields) {
+            std::string text;
+            switch (field) {
+            case 0:
+                text = std::to_string(row.id);
+                break;
+            case 1:
+                text = DeviceIdText(row.device_id);
+                break;
+            case 2:
+                text = LocalTimeText(row.utime);
+                break;
+            case 3:
+                text = std::to_string(row.address);
+                break;
+            case 4:
+                text = DeviceNameText(row.const_name);
+                break;
+            case 5:
+                text = DeviceNameText(row.user_name);
+                break;
+            case 6:
+                text = record_.GetTypeName(row.type);
+                break;
+            default:
+                if (!record_.GetRecordMessage(static_cast<std::uint8_t>(row.type), row.value, true,
+                                              style, text)) {
+                    text = "???";
+                }
+                break;
+            }
+            page.cells.push_back(std::move(text));
+        }
+    }
+    return page;
+}
+
+void TRecordList::PageButtonClick(TPageButton button) {
+    const int count = sqlite_.IsActive() ? sqlite_.GetRecordsMaskCount() : 0;
+    const int offset = GetPageOffset();
+    const int next = NewPageOffset(button, offset, PageSize(), count);
+    if (next != offset) {
+        SetPageOffset(next);
+        ListViewUpdate();
+    }
+}
+
+void TRecordList::FieldToggled(int field, bool shown, std::string_view caption) {
+    if (field < 0 || field >= RECORD_FIELD_COUNT || field == RECORD_FIELD_MESSAGE) {
+        return;
+    }
+    fields_[static_cast<std::size_t>(field)].shown = shown;
+    TLog::Addf(log_, LOG_TYPE_INFO, "Поле записей \"%s\" - %s", caption,
+               shown ? FIELD_SWITCHED_ON : FIELD_SWITCHED_OFF);
+    ListViewRedraw();
+}
+
+TRecordField TRecordList::GetField(int field) const {
+    return field >= 0 && field < RECORD_FIELD_COUNT ? fields_[static_cast<std::size_t>(field)]
+                                                    : TRecordField{};
+}
+
+void TRecordList::SetField(int field, TRecordField value) {
+    if (field < 0 || field >= RECORD_FIELD_COUNT) {
+        return;
+    }
+    value.shown = value.shown || field == RECORD_FIELD_MESSAGE;
+    fields_[static_cast<std::size_t>(field)] = value;
+}
+
+int TRecordList::GetThreadsCount() const {
+    std::lock_guard lock(threads_lock_);
+    return ThreadsCount;
+}
+
+int TRecordList::GetThreadsMaxCount() const {
+    std::lock_guard lock(threads_lock_);
+    return ThreadsMaxCount;
+}
+
+int TRecordList::GetRowsCount() const {
+    std::lock_guard lock(cache_lock_);
+    return rows_count_;
+}
