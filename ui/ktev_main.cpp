@@ -259,7 +259,8 @@ void TF_Main::BuildMenus() {
     a.MM_File_Export_Excel = a.MM_File_Export->addAction(QStringLiteral("Таблица Excel"));
     a.MM_File_Export_Text->setEnabled(false);
     a.MM_File_Export_Excel->setEnabled(false);
-    a.MM_File_Export->menuAction()->setEnabled(false);
+    // The menu itself, so that re-enabling the window does not enable it again.
+    a.MM_File_Export->setEnabled(false);
     file->addSeparator();
     a.MM_File_Exit = file->addAction(Icon("exit"), QStringLiteral("Выход"));
     connect(a.MM_File_Exit, &QAction::triggered, this, &QWidget::close);
@@ -487,9 +488,16 @@ void TF_Main::FormShow() {
     Log->SetTimer(true);
     TimerIniSaveDelay->stop();
     IniLoad();
-    if (Settings.GetIsAutoRun()) {
-        Device->SetService(true);
-    }
+    // Queued, so the window is on screen before a start that may ask for a file, and a
+    // start-up told to end is over before the service would start.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (Device && Settings.GetIsAutoRun()) {
+                Device->SetService(true);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void TF_Main::closeEvent(QCloseEvent* event) {

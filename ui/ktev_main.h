@@ -122,8 +122,8 @@ public:
     void FileNew() override;
 
     // --- Start-up and shutdown.
-    // Run at the first showing: the log starts writing, the settings are loaded, the service
-    // starts when IsAutoRun is on.
+    // Run at the first showing: the log starts writing, the settings are loaded, and the
+    // service starts next in the event loop when IsAutoRun is on.
     void FormShow();
     // The closing order: no delayed save, service stopped, settings saved, parts destroyed.
     // False when the settings could not be saved: the parts stay and the window stays open.

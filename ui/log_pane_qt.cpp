@@ -1,5 +1,7 @@
 #include "ui/log_pane_qt.h"
 
+#include "log/log.h"
+
 #include <QColor>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -17,7 +19,13 @@ QColor ToQColor(std::uint32_t color) {
 
 } // namespace
 
-TQtLogPane::TQtLogPane(QPlainTextEdit* edit) : edit_(edit) {}
+TQtLogPane::TQtLogPane(QPlainTextEdit* edit) : edit_(edit) {
+    // The document drops its oldest blocks itself, far cheaper than one removal per line, so
+    // the log never finds more than its 500 lines here.
+    if (edit_) {
+        edit_->setMaximumBlockCount(TLog::PaneMaxLines);
+    }
+}
 
 bool TQtLogPane::Exists() const {
     return !edit_.isNull();

@@ -1,0 +1,364 @@
+// The main window: start-up and shutdown order, the status bar, panels, menus, the file
+// commands, the settings command and the requests of the device service, over a simulated bus.
+
+#include "window_fixture.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QSplitterHandle>
+#include <QTimer>
+#include <QToolBar>
+
+#include <csignal>
+#include <thread>
+
+#include "device/device.h"
+#include "sim/bus_sim.h"
+#include "ui/signal_close.h"
+
+namespace {
+
+constexpr int Com = 9;
+constexpr std::uint32_t PanelId = 0x00090001;
+
+// One panel on a fast simulated bus linked as ports/com9 of the fixture's folder.
+class SimulatedBus {
+public:
+    explicit SimulatedBus(const QString& ports_dir) {
+        TSimDeviceConfig panel;
+        panel.key = 1;
+        panel.address = 1;
+        panel.id = PanelId;
+        panel.factory_name = "ППКОП-4";
+        panel.user_name = "Проходная";
+        panel.lines = 4;
+        panel.summary = 4;
+        TSimScenario scenario;
+        scenario.devices.push_back(panel);
+        TSimOptions options;
+        options.ports_dir = ports_dir.toStdString();
+        options.com = Com;
+        options.pace = TSimPace::Fast;
+        std::string error;
+        started = sim.Start(options, scenario, error);
+    }
+
+    TBusSim sim;
+    bool started = false;
+};
+
+const std::string ManualStart = "[Setup]\nComNum=9\nIsAutoRun=0\nIsLogDebug=1\n";
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startUpAndShutdownRunInTheirOrder() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.WriteIni("[Setup]\nComNum=9\nIsLogDebug=1\n");
+        f.Create();
+        // Nothing starts before the window is shown.
+        QVERIFY(!f.main->GetDevice()->IsRunning());
+        f.Show();
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        QVERIFY(f.main->close());
+        QVERIFY(f.main->GetDevice() == nullptr);
+        QVERIFY(f.main->GetLog() == nullptr);
+        QVERIFY(f.LogHasInOrder({
+            "----- Запуск приложения -----",
+            "COM портов найдено: ",
+            "TDevice::SetService, 1",
+            "Запуск сервиса...",
+            "...OK",
+            "TDevice::SetService, 0",
+            "Остановка сервиса...",
+            "...остановлен",
+            "TF_Main::IniSave",
+            "TDevice::~TDevice, ThreadsCount: ",
+            "TSound::~TSound",
+            "TSQLite::~TSQLite",
+            "TLog::~TLog, QueuePos(before wait): ",
+        }));
+        // The service was stopped before the settings were saved, and they were saved.
+        QVERIFY(f.ReadIni().find("IsAutoRun=1") != std::string::npos);
+    }
+
+    void statusBarFollowsTheService() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        QCOMPARE(f.main->StatusBarText(0), QStringLiteral("Stop"));
+        QVERIFY(!f.main->GetDevice()->IsRunning());
+
+        f.main->Actions().MM_Service_Start->trigger();
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        QCOMPARE(f.main->StatusBarText(1), QStringLiteral("COM9"));
+        QVERIFY(f.main->StatusBarText(2).startsWith(QStringLiteral("Online: ")));
+        // The panel is heard, then its summary state 4 is the overall state.
+        QTRY_COMPARE(f.main->StatusBarText(2), QStringLiteral("Online: 1"));
+        QTRY_COMPARE(f.main->StatusBarText(3),
+                     QString::fromStdString(f.main->GetDevice()->GetMaxStateText()));
+        QVERIFY(!f.main->StatusBarText(3).isEmpty());
+
+        f.main->Actions().MM_Service_Stop->trigger();
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("Stop"));
+        for (int panel = 1; panel < TF_Main::StatusPanelCount; ++panel) {
+            QCOMPARE(f.main->StatusBarText(panel), QString());
+        }
+    }
+
+    void aStartWithoutThePortFailsAndSaysWhy() {
+        WindowFixture f;
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        // COM9 is not there, so nothing is selected and the start has no port.
+        QCOMPARE(f.setup->GetComNum(), 0);
+        f.main->Actions().MM_Service_Start->trigger();
+        QCoreApplication::processEvents();
+        QVERIFY(!f.main->GetDevice()->IsRunning());
+        QCOMPARE(f.main->StatusBarText(0), QStringLiteral("Stop"));
+        QVERIFY(f.LogHasInOrder({"Запуск сервиса...", "Инициализация COM порта", "[2] "}));
+    }
+
+    void theSettingsCommandStopsShowsAndStartsAgain() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        // Also from a stopped service: the dialog's close starts it.
+        bool was_modal = false;
+        QTimer::singleShot(0, f.setup.get(), [&] {
+            was_modal = f.setup->isVisible() && f.setup->isModal();
+            f.setup->ButtonClose->click();
+        });
+        f.main->Actions().MM_Service_Setup->trigger();
+        QVERIFY(was_modal);
+        QVERIFY(f.main->GetDevice()->IsRunning());
+
+        // A running service is stopped while the dialog shows, then started again.
+        bool running_while_shown = true;
+        QTimer::singleShot(0, f.setup.get(), [&] {
+            running_while_shown = f.main->GetDevice()->IsRunning();
+            f.setup->ButtonClose->click();
+        });
+        f.main->Actions().MM_Service_Setup->trigger();
+        QVERIFY(!running_while_shown);
+        QVERIFY(f.main->GetDevice()->IsRunning());
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+    }
+
+    void aCloseDuringADialogWaitsForTheCommandToEnd() {
+        WindowFixture f;
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        // As SIGTERM would while the operator has the settings open.
+        QTimer::singleShot(0, f.main.get(), [&] { f.main->close(); });
+        f.main->Actions().MM_Service_Setup->trigger();
+        QVERIFY(!f.setup->isVisible());
+        QVERIFY(f.main->GetDevice() != nullptr);
+        QVERIFY(!f.main->GetDevice()->IsRunning());
+        // The close runs once the command is over.
+        QTRY_VERIFY(f.main->GetDevice() == nullptr);
+        QVERIFY(!f.main->isVisible());
+    }
+
+    void sigtermClosesTheWindowInTheNormalOrder() {
+        WindowFixture f;
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        TSignalClose signal_close(f.main.get());
+        QVERIFY(signal_close.IsActive());
+        std::raise(SIGTERM);
+        QTRY_VERIFY(!f.main->isVisible());
+        QVERIFY(f.main->GetLog() == nullptr);
+        QVERIFY(f.LogHasInOrder({"TF_Main::IniSave", "TLog::~TLog"}));
+    }
+
+    void panelsFollowTheViewTicks() {
+        WindowFixture f;
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        const TMainActions& a = f.main->Actions();
+        QVERIFY(!f.main->GetTimerIniSaveDelay()->isActive());
+
+        a.MM_View_LogApplication->trigger();
+        QVERIFY(f.main->GetRichEdit()->isHidden());
+        QTRY_VERIFY(f.main->GetSplitterUpDown()->handle(1)->isHidden());
+        // A layout change asks for the delayed save.
+        QVERIFY(f.main->GetTimerIniSaveDelay()->isActive());
+        QCOMPARE(f.main->GetTimerIniSaveDelay()->interval(), TF_Main::IniSaveDelayMs);
+        // The hidden pane's log file keeps growing.
+        TLog::Add(f.main->GetLog(), "while hidden", LOG_TYPE_INFO);
+        QCOMPARE(f.LogCount("while hidden"), 1);
+
+        a.MM_View_TreeDevices->trigger();
+        QVERIFY(f.main->GetPanelDevices()->isHidden());
+        QTRY_VERIFY(f.main->GetSplitterLeftRight()->handle(1)->isHidden());
+        a.MM_View_ToolButtons->trigger();
+        QVERIFY(f.main->GetToolBar()->isHidden());
+
+        a.MM_View_TreeDevices->trigger();
+        a.MM_View_LogApplication->trigger();
+        QVERIFY(!f.main->GetPanelDevices()->isHidden());
+        QVERIFY(!f.main->GetRichEdit()->isHidden());
+        QTRY_VERIFY(!f.main->GetSplitterLeftRight()->handle(1)->isHidden());
+        // The tree comes back at the width it had.
+        QCoreApplication::processEvents();
+        QCOMPARE(f.main->GetPanelDevices()->width(), 200);
+
+        f.main->TimerIniSaveDelayTimer();
+        const std::string ini = f.ReadIni();
+        QVERIFY(ini.find("ToolButtons=0") != std::string::npos);
+        QVERIFY(ini.find("TreeDevices=1") != std::string::npos);
+    }
+
+    void menusAndToolBarsAreComplete() {
+        WindowFixture f;
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        const TMainActions& a = f.main->Actions();
+        QCOMPARE(f.main->windowTitle(), QStringLiteral("\"Кордея-ТЛ\" Tev"));
+        for (QAction* disabled :
+             {a.MM_File_Export->menuAction(), a.MM_File_Export_Text, a.MM_File_Export_Excel,
+              a.MM_Help_Manual, a.MM_Help_CheckUpdate, a.MM_Help_About}) {
+            QVERIFY2(!disabled->isEnabled(), qPrintable(disabled->text()));
+        }
+        for (QAction* enabled :
+             {a.MM_File_New, a.MM_File_Open, a.MM_File_Exit, a.MM_View_UpdateRecords,
+              a.MM_View_UpdateDevices, a.MM_Service_Stop, a.MM_Service_Start, a.MM_Service_SoundOff,
+              a.MM_Service_Setup}) {
+            QVERIFY2(enabled->isEnabled(), qPrintable(enabled->text()));
+        }
+        QCOMPARE(a.MM_View_UpdateRecords->shortcut(), QKeySequence(Qt::Key_F5));
+        QCOMPARE(a.MM_View_UpdateDevices->shortcut(), QKeySequence(Qt::Key_F6));
+        QCOMPARE(a.MM_Service_SoundOff->shortcut(), QKeySequence(Qt::Key_F10));
+        QCOMPARE(a.MM_Service_Setup->shortcut(), QKeySequence(Qt::Key_F12));
+        // The message field is always shown.
+        QVERIFY(a.MM_View_Fields_Items[7]->isChecked());
+        QVERIFY(!a.MM_View_Fields_Items[7]->isEnabled());
+
+        // The main tool bar left to right, with its hints; Stop and Start are there, hidden.
+        QStringList shown;
+        for (QAction* action : f.main->GetToolBar()->actions()) {
+            if (!action->isVisible()) {
+                continue;
+            }
+            shown << (action->isSeparator() ? QStringLiteral("|") : action->toolTip());
+            if (!action->isSeparator()) {
+                QVERIFY(!action->icon().pixmap(24, 24).isNull());
+            }
+        }
+        QCOMPARE(
+            shown,
+            QStringList({"Создать новый файл записей", "Открыть существующий файл записей", "|",
+                         "Скрыть/Показать панель кнопок", "Скрыть/Показать дерево устройств",
+                         "Скрыть/Показать лог программы", "|", "Отбой звука", "|", "Настройки"}));
+        QVERIFY(!a.ToolButton_Service_Stop->isVisible());
+        QVERIFY(!a.ToolButton_Service_Start->isVisible());
+
+        QStringList paging;
+        for (QAction* action : f.main->GetToolBarRecords()->actions()) {
+            paging << (action->isSeparator() ? QStringLiteral("|") : action->toolTip());
+        }
+        QCOMPARE(paging,
+                 QStringList({"Первая запись", "Предыдущая страница", "|", "Следующая страница",
+                              "Последняя запись", "|", "Отбой звука"}));
+    }
+
+    void fileCommandsOnlyChangeTheSetting() {
+        WindowFixture f;
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        const QString before = f.setup->EditDBFile->text();
+        QCOMPARE(before.toStdString(), f.Path("default.db"));
+
+        f.answers = {QString()};
+        f.main->Actions().MM_File_New->trigger();
+        QCOMPARE(f.setup->EditDBFile->text(), before);
+        QVERIFY(f.LogHasInOrder({"Создание нового файла", "Файл не задан"}));
+        QCOMPARE(f.choices.size(), std::size_t{1});
+        QVERIFY(f.choices[0].save);
+        QCOMPARE(f.choices[0].title, QStringLiteral("Создать новый или открыть существующий файл"));
+        QCOMPARE(f.choices[0].dir.toStdString(), f.main->GetProgramDir());
+        QCOMPARE(f.choices[0].file, before);
+
+        const QString chosen = f.dir.filePath(QStringLiteral("другой.db"));
+        f.answers = {chosen};
+        f.main->Actions().MM_File_Open->trigger();
+        QCOMPARE(f.setup->EditDBFile->text(), chosen);
+        QCOMPARE(f.main->GetSettings().GetDBFile(), chosen.toStdString());
+        QVERIFY(f.LogHasInOrder({"Выбор файла", "Выбран файл: " + chosen.toStdString()}));
+        QVERIFY(!f.choices[1].save);
+        // Nothing was created, opened or saved.
+        QVERIFY(!QFile::exists(chosen));
+        QVERIFY(f.ReadIni().find("другой.db") == std::string::npos);
+
+        f.answers = {QString()};
+        f.main->Actions().MM_File_Open->trigger();
+        QVERIFY(f.LogHasInOrder({"Файл не выбран"}));
+    }
+
+    void requestsFromOtherThreadsMergeIntoOneQueuedCall() {
+        WindowFixture f;
+        f.WriteIni(ManualStart);
+        f.Create();
+        f.Show();
+        int tree = 0;
+        int list = 0;
+        QObject::connect(f.main.get(), &TF_Main::TreeViewUpdateRequested, [&] { ++tree; });
+        QObject::connect(f.main.get(), &TF_Main::ListViewUpdateRequested, [&] { ++list; });
+        const int before = f.LogCount("TF_Main::StatusBarUpdate");
+        std::thread([&] {
+            for (int i = 0; i < 1000; ++i) {
+                f.main->StatusBarUpdate();
+                f.main->TreeViewUpdate();
+                f.main->ListViewUpdate();
+            }
+        }).join();
+        // Nothing ran on the calling thread.
+        QCOMPARE(tree, 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(tree, 1);
+        QCOMPARE(list, 1);
+        QCOMPARE(f.LogCount("TF_Main::StatusBarUpdate"), before + 1);
+        // A request after the call ran gets a call of its own.
+        f.main->Actions().MM_View_UpdateDevices->trigger();
+        QCoreApplication::processEvents();
+        QCOMPARE(tree, 2);
+    }
+
+    void aMissingCatalogueEndsTheProgramWithoutSaving() {
+        WindowFixture f(false);
+        f.Create();
+        QVERIFY(f.app.terminated > 0);
+        QVERIFY(!f.app.boxes.empty());
+        QCOMPARE(f.app.boxes.front(),
+                 std::string("Не найден INI файл сообщений \"TevMessages.ini\""));
+        f.Destroy();
+        // The parts are gone all the same; the settings file was not written.
+        QVERIFY(!QFile::exists(QString::fromStdString(f.IniPath())));
+        QVERIFY(f.LogHasInOrder({"Не найден INI файл сообщений"}));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

@@ -1,0 +1,239 @@
+// The settings dialog: its controls as the live settings, the records-per-page buttons, the
+// port list, the records mask with Save and Close, and the sound tests.
+
+#include "window_fixture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSoundEffect>
+#include <QTabWidget>
+
+#include "audio/sound.h"
+#include "records/record.h"
+#include "ui/sound_output.h"
+
+class TestSettingsDialog : public QObject {
+    Q_OBJECT
+
+private:
+    // A shown window with the dialog open (not modal, so the test goes on).
+    static void Open(WindowFixture& f) {
+        f.WriteIni("[Setup]\nIsAutoRun=0\n");
+        f.Create();
+        f.Show();
+        f.setup->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.setup.get()));
+    }
+
+    static int Ticked(const TF_Setup& setup) {
+        int ticked = 0;
+        for (int i = 0; i < setup.CheckListBoxRecordsMask->count(); ++i) {
+            ticked += setup.CheckListBoxRecordsMask->item(i)->checkState() == Qt::Checked ? 1 : 0;
+        }
+        return ticked;
+    }
+
+private slots:
+    void aNewDialogHoldsTheInitialValues() {
+        WindowFixture f;
+        f.Create();
+        TF_Setup& s = *f.setup;
+        QCOMPARE(s.windowTitle(), QStringLiteral("Настройки"));
+        QCOMPARE(s.PageControl->count(), 4);
+        QCOMPARE(s.PageControl->currentIndex(), 0);
+        QCOMPARE(s.GetRecordsMask(), 0x7FFFFFFF);
+        QVERIFY(s.EditDBFile->text().isEmpty());
+        QVERIFY(s.EditShowLines->text().isEmpty());
+        QVERIFY(!s.CheckBoxIsSound->isChecked() && !s.CheckBoxAutoRun->isChecked());
+        // Not resizable, at least the design's client area.
+        QCOMPARE(s.minimumSize(), s.maximumSize());
+        QVERIFY(s.width() >= TF_Setup::ClientWidth && s.height() >= TF_Setup::ClientHeight);
+        QVERIFY(f.LogHasInOrder({"----- Запуск приложения -----", "COM портов найдено: "}));
+    }
+
+    void recordsPerPageButtonsStayInRange() {
+        WindowFixture f;
+        Open(f);
+        TF_Setup& s = *f.setup;
+        s.EditShowLines->setText(QStringLiteral("15"));
+        s.ButtonShowLinesM10->click();
+        QCOMPARE(s.EditShowLines->text(), QStringLiteral("10"));
+        s.ButtonShowLinesM1->click();
+        QCOMPARE(s.EditShowLines->text(), QStringLiteral("10"));
+        s.EditShowLines->setText(QStringLiteral("295"));
+        s.ButtonShowLinesP10->click();
+        QCOMPARE(s.EditShowLines->text(), QStringLiteral("300"));
+        s.EditShowLines->setText(QStringLiteral("abc"));
+        QCOMPARE(s.GetShowLines(), 50);
+        QCOMPARE(f.main->GetSettings().GetShowLines(), 50);
+        s.ButtonShowLinesP1->click();
+        QCOMPARE(s.EditShowLines->text(), QStringLiteral("51"));
+        s.ButtonShowLinesDefault->click();
+        QCOMPARE(s.EditShowLines->text(), QStringLiteral("50"));
+
+        // A typed value is held as typed until the dialog closes.
+        s.EditShowLines->setText(QStringLiteral("1000"));
+        QCOMPARE(f.main->GetSettings().GetShowLines(), 1000);
+        s.ButtonClose->click();
+        QVERIFY(!s.isVisible());
+        QCOMPARE(s.EditShowLines->text(), QStringLiteral("300"));
+        QCOMPARE(f.main->GetSettings().GetShowLines(), 300);
+    }
+
+    void theControlsAreTheSettings() {
+        WindowFixture f;
+        Open(f);
+        TF_Setup& s = *f.setup;
+        const TCurrentSettings& c = f.main->GetSettings();
+        s.CheckBoxDtr->click();
+        s.CheckBoxInv->click();
+        s.CheckBoxIsSound->click();
+        s.CheckBoxAutoRun->click();
+        QVERIFY(c.GetCtrlDtr() && !c.GetCtrlRts() && c.GetCtrlInv());
+        QVERIFY(!c.GetIsSound());
+        QVERIFY(c.GetIsAutoRun());
+        QTest::keyClicks(s.EditDBFile, QStringLiteral("x"));
+        QCOMPARE(c.GetDBFile(), s.EditDBFile->text().toStdString());
+        // "Закрыть" keeps them, and the next save of any kind writes them.
+        s.ButtonClose->click();
+        QVERIFY(c.GetCtrlDtr());
+        QVERIFY(f.main->IniSave());
+        const std::string ini = f.ReadIni();
+        QVERIFY(ini.find("CtrlDtr=1") != std::string::npos);
+        QVERIFY(ini.find("IsSound=0") != std::string::npos);
+    }
+
+    void thePortListHoldsTheFreePorts() {
+        WindowFixture f;
+        PtyPort com3(f.PortsDir(), 3);
+        auto com200 = std::make_unique<PtyPort>(f.PortsDir(), 200);
+        Open(f);
+        TF_Setup& s = *f.setup;
+        QVERIFY(s.ComboBoxComPort->findText(QStringLiteral("COM3")) >= 0);
+        QVERIFY(s.ComboBoxComPort->findText(QStringLiteral("COM200")) >= 0);
+        QVERIFY(s.ComboBoxComPort->findText(QStringLiteral("COM4")) < 0);
+        QVERIFY(!s.ComboBoxComPort->isEditable());
+
+        s.SetComNum(7);
+        QCOMPARE(s.GetComNum(), 0);
+        QCOMPARE(s.ComboBoxComPort->currentIndex(), -1);
+        s.SetComNum(200);
+        QCOMPARE(s.GetComNum(), 200);
+        QCOMPARE(f.main->GetSettings().GetComNum(), 200);
+        s.ComboBoxComPort->setCurrentIndex(s.ComboBoxComPort->findText(QStringLiteral("COM3")));
+        QCOMPARE(f.main->GetSettings().GetComNum(), 3);
+
+        // A rescan keeps a port that is still there and loses one that is gone.
+        s.ButtonComRefresh->click();
+        QCOMPARE(s.GetComNum(), 3);
+        QVERIFY(s.ButtonComRefresh->isEnabled());
+        s.SetComNum(200);
+        com200.reset();
+        s.ButtonComRefresh->click();
+        QCOMPARE(s.GetComNum(), 0);
+        QCOMPARE(f.main->GetSettings().GetComNum(), 0);
+        QVERIFY(s.ComboBoxComPort->findText(QStringLiteral("COM200")) < 0);
+    }
+
+    void theMaskChangesOnlyBySave() {
+        WindowFixture f;
+        Open(f);
+        TF_Setup& s = *f.setup;
+        QCOMPARE(s.CheckListBoxRecordsMask->count(), RECORD_TYPE_COUNT);
+        QCOMPARE(s.CheckListBoxRecordsMask->item(3)->text(),
+                 QString::fromStdString(f.main->GetRecord()->GetTypeName(3)));
+        QVERIFY(!s.CheckListBoxRecordsMask->item(27)->text().isEmpty());
+        QCOMPARE(Ticked(s), RECORD_TYPE_COUNT);
+
+        // Unticked and closed: the mask stays, the ticks are back at the next opening.
+        s.CheckListBoxRecordsMask->item(2)->setCheckState(Qt::Unchecked);
+        s.CheckListBoxRecordsMask->item(9)->setCheckState(Qt::Unchecked);
+        s.ButtonClose->click();
+        QCOMPARE(s.GetRecordsMask(), 0x7FFFFFFF);
+        s.show();
+        QCOMPARE(Ticked(s), RECORD_TYPE_COUNT);
+
+        // Unticked and saved: the mask has exactly the ticked types, bits 28 to 31 clear.
+        s.CheckListBoxRecordsMask->item(2)->setCheckState(Qt::Unchecked);
+        s.ButtonSave->click();
+        QVERIFY(!s.isVisible());
+        QCOMPARE(s.GetRecordsMask(), 0x0FFFFFFB);
+        QCOMPARE(f.main->GetSettings().GetRecordsMask(), 0x0FFFFFFB);
+        QVERIFY(f.ReadIni().find("RecordsMask=268435451") != std::string::npos);
+
+        s.show();
+        QCOMPARE(Ticked(s), RECORD_TYPE_COUNT - 1);
+        s.ButtonRecordsMaskAll->click();
+        s.ButtonSave->click();
+        QCOMPARE(s.GetRecordsMask(), 268435455);
+        QVERIFY(f.ReadIni().find("RecordsMask=268435455") != std::string::npos);
+    }
+
+    void saveThatCannotWriteKeepsTheDialogOpen() {
+        WindowFixture f;
+        Open(f);
+        QVERIFY(QFile::remove(QString::fromStdString(f.IniPath())));
+        QVERIFY(QDir().mkpath(QString::fromStdString(f.IniPath())));
+        f.setup->ButtonSave->click();
+        QVERIFY(f.setup->isVisible());
+        QCOMPARE(f.app.boxes.back(), "Unable to write to " + f.IniPath());
+        f.setup->ButtonClose->click();
+        QVERIFY(!f.setup->isVisible());
+    }
+
+    void fileButtonsRunTheMainWindowsCommands() {
+        WindowFixture f;
+        Open(f);
+        const QString chosen = f.dir.filePath(QStringLiteral("new.db"));
+        f.answers = {chosen};
+        f.setup->ButtonDBFileNew->click();
+        QCOMPARE(f.setup->EditDBFile->text(), chosen);
+        f.answers = {QString()};
+        f.setup->ButtonDBFileOpen->click();
+        QCOMPARE(f.setup->EditDBFile->text(), chosen);
+        QVERIFY(
+            f.LogHasInOrder({"Создание нового файла", "Файл: ", "Выбор файла", "Файл не выбран"}));
+    }
+
+    void soundTestsFollowTheSoundSetting() {
+        WindowFixture f;
+        Open(f);
+        QDir::setCurrent(QStringLiteral(KTEV_SOURCE_DIR));
+        TF_Setup& s = *f.setup;
+        TQtSoundOutput& output = *f.main->GetSoundOutput();
+        s.CheckBoxIsSound->setChecked(false);
+        s.ButtonSoundTestAlarm->click();
+        QTest::qWait(300);
+        QVERIFY(output.findChildren<QSoundEffect*>().isEmpty());
+        QCOMPARE(TSound::GetSound(f.main->GetSound()), SOUND_OFF);
+
+        s.CheckBoxIsSound->setChecked(true);
+        s.ButtonSoundTestAttention->click();
+        QTRY_VERIFY(!output.findChildren<QSoundEffect*>().isEmpty());
+        QSoundEffect* effect = output.findChildren<QSoundEffect*>().constFirst();
+        QVERIFY(effect->source().toString().endsWith(QLatin1String("attention.wav")));
+        QTRY_VERIFY(effect->isPlaying());
+        // "СТОП" stops what plays and leaves the level as it was.
+        s.ButtonSoundTestStop->click();
+        QTRY_VERIFY(!effect->isPlaying());
+        QCOMPARE(TSound::GetSound(f.main->GetSound()), SOUND_ATTENTION);
+
+        // Closing the dialog stops a test sound too.
+        s.ButtonSoundTestFailure->click();
+        QTRY_VERIFY(output.findChildren<QSoundEffect*>().size() == 2);
+        QSoundEffect* failure = nullptr;
+        for (QSoundEffect* e : output.findChildren<QSoundEffect*>()) {
+            failure = e->source().toString().endsWith(QLatin1String("failure.wav")) ? e : failure;
+        }
+        QVERIFY(failure != nullptr);
+        QTRY_VERIFY(failure->isPlaying());
+        s.ButtonClose->click();
+        QTRY_VERIFY(!failure->isPlaying());
+    }
+};
+
+QTEST_MAIN(TestSettingsDialog)
+#include "test_settings_dialog.moc"

@@ -1,0 +1,282 @@
+// The settings file between the file and the window: defaults, reading rules, what a save
+// writes and leaves alone, the delayed save and a file that cannot be written.
+
+#include "window_fixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QWindow>
+
+#include "device/device.h"
+
+namespace {
+
+// The value of `key` in `section` of the file's text, or "" when it is not there.
+std::string Value(std::string ini, const std::string& section, const std::string& key) {
+    std::erase(ini, '\r');
+    const std::size_t begin = ini.find("[" + section + "]\n");
+    if (begin == std::string::npos) {
+        return {};
+    }
+    const std::string body = ini.substr(begin, ini.find("\n[", begin) - begin) + "\n";
+    const std::string at = "\n" + key + "=";
+    const std::size_t pos = body.find(at);
+    if (pos == std::string::npos) {
+        return {};
+    }
+    const std::size_t start = pos + at.size();
+    return body.substr(start, body.find('\n', start) - start);
+}
+
+} // namespace
+
+class TestSettingsFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aMissingFileGivesEveryDefault() {
+        WindowFixture f;
+        f.Create();
+        f.Show();
+        TF_Main& m = *f.main;
+        QCOMPARE(QRect(m.x(), m.y(), m.width(), m.height()), QRect(100, 100, 800, 400));
+        QCOMPARE(m.GetPanelDevices()->width(), 200);
+        QCOMPARE(m.GetRichEdit()->height(), 100);
+        QVERIFY(!m.GetToolBar()->isHidden());
+        QVERIFY(!m.GetPanelDevices()->isHidden());
+        QVERIFY(!m.GetRichEdit()->isHidden());
+        for (int field = 0; field < RECORD_FIELD_COUNT; ++field) {
+            QVERIFY(m.Actions().MM_View_Fields_Items[static_cast<std::size_t>(field)]->isChecked());
+            QCOMPARE(m.GetFieldWidth(field), 60);
+        }
+        QCOMPARE(f.setup->EditShowLines->text(), QStringLiteral("50"));
+        QCOMPARE(f.setup->GetComNum(), 0);
+        QVERIFY(!f.setup->CheckBoxDtr->isChecked());
+        QVERIFY(!f.setup->CheckBoxRts->isChecked());
+        QVERIFY(!f.setup->CheckBoxInv->isChecked());
+        QVERIFY(f.setup->CheckBoxIsSound->isChecked());
+        QVERIFY(f.setup->CheckBoxAutoRun->isChecked());
+        QCOMPARE(f.setup->EditDBFile->text().toStdString(), f.Path("default.db"));
+        QCOMPARE(f.setup->GetRecordsMask(), 0x7FFFFFFF);
+        QVERIFY(!m.GetLog()->IsLogDebug);
+        // The settings the service reads are the dialog's.
+        const TCurrentSettings& s = m.GetSettings();
+        QCOMPARE(s.GetDBFile(), f.Path("default.db"));
+        QVERIFY(s.GetIsSound() && s.GetIsAutoRun());
+        QCOMPARE(s.GetShowLines(), 50);
+        // Nothing is written before a save.
+        QVERIFY(!QFile::exists(QString::fromStdString(f.IniPath())));
+
+        QVERIFY(m.IniSave());
+        const std::string ini = f.ReadIni();
+        QCOMPARE(Value(ini, "Options", "WindowsTop"), std::string("100"));
+        QCOMPARE(Value(ini, "Options", "WindowsWidth"), std::string("800"));
+        QCOMPARE(Value(ini, "Options", "TreeViewWidth"), std::string("200"));
+        QCOMPARE(Value(ini, "Options", "RichEditHeight"), std::string("100"));
+        QCOMPARE(Value(ini, "FieldsChecked", "Message"), std::string("1"));
+        QCOMPARE(Value(ini, "Setup", "ComNum"), std::string("0"));
+        QCOMPARE(Value(ini, "Setup", "RecordsMask"), std::string("2147483647"));
+        QCOMPARE(Value(ini, "Setup", "IsLogDebug"), std::string());
+        QVERIFY(ini.find("[Options]\r\n") != std::string::npos);
+        QVERIFY(ini.find("[FieldsChecked]\r\n") != std::string::npos);
+    }
+
+    void showLinesIsClampedOnLoading_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("below") << "5"
+                               << "10";
+        QTest::newRow("above") << "1000"
+                               << "300";
+        QTest::newRow("not a number") << "abc"
+                                      << "50";
+        QTest::newRow("hexadecimal") << "0x20"
+                                     << "32";
+    }
+    void showLinesIsClampedOnLoading() {
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        WindowFixture f;
+        f.WriteIni("[setup]\r\nshowlines=" + value.toStdString() + "\r\n");
+        f.Create();
+        f.Show();
+        QCOMPARE(f.setup->EditShowLines->text(), shown);
+        QCOMPARE(f.main->GetSettings().GetShowLines(), shown.toInt());
+    }
+
+    void valuesAreReadAsTheFileHasThem() {
+        WindowFixture f;
+        f.WriteIni("[Options]\nWindowsLeft=$40\nWindowsWidth=abc\nTreeViewWidth=250\n"
+                   "[Panels]\nLogApplication=0\nToolButtons=7\n"
+                   "[FieldsWidth]\nDateTime=150\n[FieldsChecked]\nMessage=0\nId=0\n"
+                   "[Setup]\nDBFile=/srv/ktev/архив.db\nCtrlRts=1\nIsSound=0\nIsAutoRun=0\n"
+                   "RecordsMask=0x0FFFFFFF\n");
+        f.Create();
+        f.Show();
+        TF_Main& m = *f.main;
+        QCOMPARE(m.x(), 64);
+        QCOMPARE(m.width(), 800);
+        QCOMPARE(m.GetPanelDevices()->width(), 250);
+        QVERIFY(m.GetRichEdit()->isHidden());
+        QVERIFY(!m.GetToolBar()->isHidden());
+        QCOMPARE(m.GetFieldWidth(2), 150);
+        QVERIFY(!m.Actions().MM_View_Fields_Items[0]->isChecked());
+        // The message column is shown whatever the file says.
+        QVERIFY(m.Actions().MM_View_Fields_Items[7]->isChecked());
+        QVERIFY(!m.Actions().MM_View_Fields_Items[7]->isEnabled());
+        QCOMPARE(f.setup->EditDBFile->text(), QStringLiteral("/srv/ktev/архив.db"));
+        QVERIFY(f.setup->CheckBoxRts->isChecked() && m.GetSettings().GetCtrlRts());
+        QVERIFY(!m.GetSettings().GetIsSound());
+        QCOMPARE(f.setup->GetRecordsMask(), 268435455);
+        // Auto-start off: the service stays stopped.
+        QVERIFY(!m.GetDevice()->IsRunning());
+
+        QVERIFY(m.IniSave());
+        const std::string ini = f.ReadIni();
+        QCOMPARE(Value(ini, "FieldsChecked", "Message"), std::string("1"));
+        QCOMPARE(Value(ini, "FieldsChecked", "Id"), std::string("0"));
+        QCOMPARE(Value(ini, "Setup", "DBFile"), std::string("/srv/ktev/архив.db"));
+        QCOMPARE(Value(ini, "Panels", "ToolButtons"), std::string("1"));
+    }
+
+    void aDamagedFileDoesNoHarm() {
+        WindowFixture f;
+        f.WriteIni("[Options]\nWindowsWidth=2147483647\nWindowsHeight=-5\nWindowsTop=-2147483648\n"
+                   "TreeViewWidth=-300\nRichEditHeight=99999999\n[Setup\nComNum=-1\n"
+                   "[Setup]\nComNum=99999\nShowLines=\nRecordsMask=0xFFFFFFFFF\n\x01\x02garbage\n");
+        f.Create();
+        f.Show();
+        QVERIFY(f.main->width() <= 8192);
+        QCOMPARE(f.setup->GetComNum(), 0);
+        QCOMPARE(f.setup->EditShowLines->text(), QStringLiteral("50"));
+        QCOMPARE(f.setup->GetRecordsMask(), 0x7FFFFFFF);
+        QVERIFY(f.main->IniSave());
+    }
+
+    void isLogDebugSurvivesEverySave() {
+        WindowFixture f;
+        f.WriteIni("[Setup]\r\nIsLogDebug=1\r\nIsAutoRun=0\r\n[Other]\r\nKept=yes\r\n; a note\r\n");
+        f.Create();
+        f.Show();
+        QVERIFY(f.main->GetLog()->IsLogDebug);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(f.main->IniSave());
+        }
+        const std::string ini = f.ReadIni();
+        QCOMPARE(Value(ini, "Setup", "IsLogDebug"), std::string("1"));
+        QCOMPARE(Value(ini, "Other", "Kept"), std::string("yes"));
+        QVERIFY(ini.find("; a note\r\n") != std::string::npos);
+        // The debug lines are on from the load on.
+        QVERIFY(f.LogCount("TF_Main::IniSave") == 3);
+    }
+
+    void aMaximisedWindowLeavesTheLastNormalGeometry() {
+        WindowFixture f;
+        const std::string options = "[Options]\r\nWindowsTop=50\r\nWindowsLeft=60\r\n"
+                                    "WindowsWidth=700\r\nWindowsHeight=500\r\n"
+                                    "TreeViewWidth=150\r\nRichEditHeight=80\r\n";
+        f.WriteIni(options + "[Setup]\r\nIsAutoRun=0\r\n");
+        f.Create();
+        f.Show();
+        f.main->showMaximized();
+        QTRY_VERIFY(f.main->isMaximized());
+        f.main->Actions().MM_View_ToolButtons->trigger();
+        QVERIFY(f.main->close());
+        const std::string ini = f.ReadIni();
+        QCOMPARE(ini.substr(0, options.size()), options);
+        QCOMPARE(Value(ini, "Panels", "ToolButtons"), std::string("0"));
+
+        // The next start is not maximised and has the last normal geometry.
+        f.Destroy();
+        f.Create();
+        f.Show();
+        QVERIFY(!f.main->isMaximized());
+        QCOMPARE(QRect(f.main->x(), f.main->y(), f.main->width(), f.main->height()),
+                 QRect(60, 50, 700, 500));
+    }
+
+    void shownColumnsGiveTheirWidthsAndAHiddenOneKeepsItsOwn() {
+        WindowFixture f;
+        f.WriteIni(
+            "[FieldsWidth]\nDeviceId=77\n[FieldsChecked]\nDeviceId=0\n[Setup]\nIsAutoRun=0\n");
+        f.Create();
+        f.Show();
+        // The record list shows the seven checked fields as its columns, in field order.
+        QStandardItemModel model(0, RECORD_FIELD_COUNT - 1);
+        f.main->GetListView()->setModel(&model);
+        QHeaderView* header = f.main->GetListView()->horizontalHeader();
+        header->setStretchLastSection(false);
+        for (int column = 0; column < model.columnCount(); ++column) {
+            header->resizeSection(column, 30 + column);
+        }
+        QVERIFY(f.main->IniSave());
+        const std::string ini = f.ReadIni();
+        QCOMPARE(Value(ini, "FieldsWidth", "Id"), std::string("30"));
+        QCOMPARE(Value(ini, "FieldsWidth", "DeviceId"), std::string("77"));
+        QCOMPARE(Value(ini, "FieldsChecked", "DeviceId"), std::string("0"));
+        QCOMPARE(Value(ini, "FieldsWidth", "DateTime"), std::string("31"));
+        QCOMPARE(Value(ini, "FieldsWidth", "Message"), std::string("36"));
+        f.main->GetListView()->setModel(nullptr);
+    }
+
+    void layoutChangesSaveTenSecondsAfterTheLast() {
+        WindowFixture f;
+        f.WriteIni("[Setup]\nIsAutoRun=0\nIsLogDebug=1\n");
+        f.Create();
+        f.Show();
+        f.main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.main.get()));
+        QTimer* timer = f.main->GetTimerIniSaveDelay();
+        QVERIFY(!timer->isActive());
+        f.main->move(120, 130);
+        const int first = f.LogCount("TF_Main::FormMove");
+        f.main->move(140, 150);
+        QTRY_VERIFY(timer->isActive());
+        QCOMPARE(f.LogCount("TF_Main::FormMove"), first + 1);
+        QVERIFY(!QFile::exists(QString::fromStdString(f.IniPath())) ||
+                Value(f.ReadIni(), "Options", "WindowsLeft") != "140");
+        f.main->TimerIniSaveDelayTimer();
+        QVERIFY(!timer->isActive());
+        QCOMPARE(Value(f.ReadIni(), "Options", "WindowsLeft"), std::string("140"));
+        QCOMPARE(Value(f.ReadIni(), "Options", "WindowsTop"), std::string("150"));
+
+        // While the window is disabled (a load runs) its changes are not the operator's.
+        timer->stop();
+        f.main->setEnabled(false);
+        f.main->move(160, 170);
+        QVERIFY(!timer->isActive());
+        f.main->setEnabled(true);
+    }
+
+    void anUnwritableFileIsShownAndKeepsTheWindowOpen() {
+        WindowFixture f;
+        f.Create();
+        f.Show();
+        // A folder where the file should be: no one can write it, not even root.
+        QVERIFY(QDir().mkpath(QString::fromStdString(f.IniPath())));
+        QVERIFY(!f.main->IniSave());
+        QCOMPARE(f.app.boxes.back(), "Unable to write to " + f.IniPath());
+
+        QVERIFY(!f.main->close());
+        QVERIFY(f.main->isVisible());
+        QVERIFY(f.main->GetDevice() != nullptr);
+        QVERIFY(!f.main->GetDevice()->IsRunning());
+        QCOMPARE(f.app.boxes.size(), std::size_t{2});
+
+        QVERIFY(QDir(QString::fromStdString(f.IniPath())).removeRecursively());
+        QVERIFY(f.main->close());
+        QVERIFY(f.main->GetDevice() == nullptr);
+        QVERIFY(QFile::exists(QString::fromStdString(f.IniPath())));
+    }
+};
+
+QTEST_MAIN(TestSettingsFile)
+#include "test_settings_file.moc"
