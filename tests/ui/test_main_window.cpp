@@ -95,9 +95,7 @@ private slots:
         WindowFixture f;
         SimulatedBus bus(f.PortsDir());
         QVERIFY(bus.started);
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         QCOMPARE(f.main->StatusBarText(0), QStringLiteral("Stop"));
         QVERIFY(!f.main->GetDevice()->IsRunning());
 
@@ -120,9 +118,7 @@ private slots:
 
     void aStartWithoutThePortFailsAndSaysWhy() {
         WindowFixture f;
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         // COM9 is not there, so nothing is selected and the start has no port.
         QCOMPARE(f.setup->GetComNum(), 0);
         f.main->Actions().MM_Service_Start->trigger();
@@ -136,9 +132,7 @@ private slots:
         WindowFixture f;
         SimulatedBus bus(f.PortsDir());
         QVERIFY(bus.started);
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         // Also from a stopped service: the dialog's close starts it.
         bool was_modal = false;
         QTimer::singleShot(0, f.setup.get(), [&] {
@@ -163,9 +157,7 @@ private slots:
 
     void aCloseDuringADialogWaitsForTheCommandToEnd() {
         WindowFixture f;
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         // As SIGTERM would while the operator has the settings open.
         QTimer::singleShot(0, f.main.get(), [&] { f.main->close(); });
         f.main->Actions().MM_Service_Setup->trigger();
@@ -179,9 +171,7 @@ private slots:
 
     void sigtermClosesTheWindowInTheNormalOrder() {
         WindowFixture f;
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         TSignalClose signal_close(f.main.get());
         QVERIFY(signal_close.IsActive());
         std::raise(SIGTERM);
@@ -192,9 +182,7 @@ private slots:
 
     void panelsFollowTheViewTicks() {
         WindowFixture f;
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         const TMainActions& a = f.main->Actions();
         QVERIFY(!f.main->GetTimerIniSaveDelay()->isActive());
 
@@ -231,9 +219,7 @@ private slots:
 
     void menusAndToolBarsAreComplete() {
         WindowFixture f;
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         const TMainActions& a = f.main->Actions();
         QCOMPARE(f.main->windowTitle(), QStringLiteral("\"Кордея-ТЛ\" Tev"));
         for (QAction* disabled :
@@ -285,9 +271,7 @@ private slots:
 
     void fileCommandsOnlyChangeTheSetting() {
         WindowFixture f;
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         const QString before = f.setup->EditDBFile->text();
         QCOMPARE(before.toStdString(), f.Path("default.db"));
 
@@ -319,9 +303,7 @@ private slots:
 
     void requestsFromOtherThreadsMergeIntoOneQueuedCall() {
         WindowFixture f;
-        f.WriteIni(ManualStart);
-        f.Create();
-        f.Show();
+        f.Start(ManualStart);
         int tree = 0;
         int list = 0;
         QObject::connect(f.main.get(), &TF_Main::TreeViewUpdateRequested, [&] { ++tree; });

@@ -21,9 +21,7 @@ class TestSettingsDialog : public QObject {
 private:
     // A shown window with the dialog open (not modal, so the test goes on).
     static void Open(WindowFixture& f) {
-        f.WriteIni("[Setup]\nIsAutoRun=0\n");
-        f.Create();
-        f.Show();
+        f.Start("[Setup]\nIsAutoRun=0\n");
         f.setup->show();
         QVERIFY(QTest::qWaitForWindowExposed(f.setup.get()));
     }

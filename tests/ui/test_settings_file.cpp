@@ -105,22 +105,18 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, shown);
         WindowFixture f;
-        f.WriteIni("[setup]\r\nshowlines=" + value.toStdString() + "\r\n");
-        f.Create();
-        f.Show();
+        f.Start("[setup]\r\nshowlines=" + value.toStdString() + "\r\n");
         QCOMPARE(f.setup->EditShowLines->text(), shown);
         QCOMPARE(f.main->GetSettings().GetShowLines(), shown.toInt());
     }
 
     void valuesAreReadAsTheFileHasThem() {
         WindowFixture f;
-        f.WriteIni("[Options]\nWindowsLeft=$40\nWindowsWidth=abc\nTreeViewWidth=250\n"
-                   "[Panels]\nLogApplication=0\nToolButtons=7\n"
-                   "[FieldsWidth]\nDateTime=150\n[FieldsChecked]\nMessage=0\nId=0\n"
-                   "[Setup]\nDBFile=/srv/ktev/архив.db\nCtrlRts=1\nIsSound=0\nIsAutoRun=0\n"
-                   "RecordsMask=0x0FFFFFFF\n");
-        f.Create();
-        f.Show();
+        f.Start("[Options]\nWindowsLeft=$40\nWindowsWidth=abc\nTreeViewWidth=250\n"
+                "[Panels]\nLogApplication=0\nToolButtons=7\n"
+                "[FieldsWidth]\nDateTime=150\n[FieldsChecked]\nMessage=0\nId=0\n"
+                "[Setup]\nDBFile=/srv/ktev/архив.db\nCtrlRts=1\nIsSound=0\nIsAutoRun=0\n"
+                "RecordsMask=0x0FFFFFFF\n");
         TF_Main& m = *f.main;
         QCOMPARE(m.x(), 64);
         QCOMPARE(m.width(), 800);
@@ -149,11 +145,9 @@ private slots:
 
     void aDamagedFileDoesNoHarm() {
         WindowFixture f;
-        f.WriteIni("[Options]\nWindowsWidth=2147483647\nWindowsHeight=-5\nWindowsTop=-2147483648\n"
-                   "TreeViewWidth=-300\nRichEditHeight=99999999\n[Setup\nComNum=-1\n"
-                   "[Setup]\nComNum=99999\nShowLines=\nRecordsMask=0xFFFFFFFFF\n\x01\x02garbage\n");
-        f.Create();
-        f.Show();
+        f.Start("[Options]\nWindowsWidth=2147483647\nWindowsHeight=-5\nWindowsTop=-2147483648\n"
+                "TreeViewWidth=-300\nRichEditHeight=99999999\n[Setup\nComNum=-1\n"
+                "[Setup]\nComNum=99999\nShowLines=\nRecordsMask=0xFFFFFFFFF\n\x01\x02garbage\n");
         QVERIFY(f.main->width() <= 8192);
         QCOMPARE(f.setup->GetComNum(), 0);
         QCOMPARE(f.setup->EditShowLines->text(), QStringLiteral("50"));
@@ -183,9 +177,7 @@ private slots:
         const std::string options = "[Options]\r\nWindowsTop=50\r\nWindowsLeft=60\r\n"
                                     "WindowsWidth=700\r\nWindowsHeight=500\r\n"
                                     "TreeViewWidth=150\r\nRichEditHeight=80\r\n";
-        f.WriteIni(options + "[Setup]\r\nIsAutoRun=0\r\n");
-        f.Create();
-        f.Show();
+        f.Start(options + "[Setup]\r\nIsAutoRun=0\r\n");
         f.main->showMaximized();
         QTRY_VERIFY(f.main->isMaximized());
         f.main->Actions().MM_View_ToolButtons->trigger();
@@ -205,10 +197,7 @@ private slots:
 
     void shownColumnsGiveTheirWidthsAndAHiddenOneKeepsItsOwn() {
         WindowFixture f;
-        f.WriteIni(
-            "[FieldsWidth]\nDeviceId=77\n[FieldsChecked]\nDeviceId=0\n[Setup]\nIsAutoRun=0\n");
-        f.Create();
-        f.Show();
+        f.Start("[FieldsWidth]\nDeviceId=77\n[FieldsChecked]\nDeviceId=0\n[Setup]\nIsAutoRun=0\n");
         // The record list shows the seven checked fields as its columns, in field order.
         QStandardItemModel model(0, RECORD_FIELD_COUNT - 1);
         f.main->GetListView()->setModel(&model);
@@ -229,9 +218,7 @@ private slots:
 
     void layoutChangesSaveTenSecondsAfterTheLast() {
         WindowFixture f;
-        f.WriteIni("[Setup]\nIsAutoRun=0\nIsLogDebug=1\n");
-        f.Create();
-        f.Show();
+        f.Start("[Setup]\nIsAutoRun=0\nIsLogDebug=1\n");
         f.main->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.main.get()));
         QTimer* timer = f.main->GetTimerIniSaveDelay();

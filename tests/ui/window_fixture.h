@@ -108,6 +108,13 @@ public:
         QCoreApplication::processEvents();
     }
 
+    // A window over the given settings file, shown.
+    void Start(const std::string& ini) {
+        WriteIni(ini);
+        Create();
+        Show();
+    }
+
     void Destroy() {
         setup.reset();
         main.reset();
