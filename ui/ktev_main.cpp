@@ -25,6 +25,7 @@
 #include "device/device.h"
 #include "log/log.h"
 #include "records/record.h"
+#include "records/record_list.h"
 #include "ui/app_control_qt.h"
 #include "ui/ktev_setup.h"
 #include "ui/log_pane_qt.h"
@@ -39,11 +40,7 @@ static void InitIconResources() {
 
 namespace {
 
-const QString Caption = QStringLiteral("\"Кордея-ТЛ\" Tev");
 constexpr std::array<int, TF_Main::StatusPanelCount> StatusPanelWidths = {50, 60, 70, 50};
-constexpr std::array<const char*, RECORD_FIELD_COUNT> FieldMenuCaptions = {
-    "ID", "Device ID", "Дата / Время", "Адрес", "Имя", "Описание", "Тип", "Сообщение",
-};
 constexpr int MinPanelWidth = 100;
 constexpr int MinPaneHeight = 50;
 constexpr int SplitterWidth = 5;
@@ -88,15 +85,19 @@ QFont FixedFont() {
 
 } // namespace
 
+QString TF_Main::Caption() {
+    return QStringLiteral("\"Кордея-ТЛ\" Tev");
+}
+
 TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     : QMainWindow(parent), port_(port), program_path_(std::move(options.program_path)),
       program_dir_(DirOf(program_path_).toStdString()),
       choose_file_(std::move(options.choose_file)), app_(options.app) {
     InitIconResources();
-    setWindowTitle(Caption);
+    setWindowTitle(Caption());
     setWindowIcon(Icon("ktev"));
     if (app_ == nullptr) {
-        own_app_ = std::make_unique<TQtAppControl>(this, Caption);
+        own_app_ = std::make_unique<TQtAppControl>(this, Caption());
         app_ = own_app_.get();
     }
     // The tool bar's visibility is the View menu's: no context menu that could hide it.
@@ -289,7 +290,9 @@ void TF_Main::BuildMenus() {
     a.MM_View_Fields = view->addMenu(QStringLiteral("Поля записей"));
     // The record list connects its field toggling to these items.
     for (std::size_t i = 0; i < a.MM_View_Fields_Items.size(); ++i) {
-        QAction* item = a.MM_View_Fields->addAction(QString::fromUtf8(FieldMenuCaptions[i]));
+        const std::string_view caption = RECORD_FIELD_MENU_CAPTIONS[i];
+        QAction* item = a.MM_View_Fields->addAction(
+            QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
         item->setCheckable(true);
         item->setChecked(true);
         a.MM_View_Fields_Items[i] = item;

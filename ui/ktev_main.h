@@ -104,6 +104,9 @@ public:
     static constexpr int IniSaveDelayMs = 10000;
     static constexpr int StatusPanelCount = 4;
 
+    // "\"Кордея-ТЛ\" Tev": the window's caption and the title of its message boxes.
+    static QString Caption();
+
     // Builds the window and creates the parts. `port` is the protocol object; it must outlive
     // the window.
     explicit TF_Main(TKordeya32& port, TF_MainOptions options = {}, QWidget* parent = nullptr);

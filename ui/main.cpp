@@ -1,7 +1,6 @@
 // The program entry: the protocol object, the main window, the settings dialog, the message
 // loop. SIGINT and SIGTERM close the main window as its close button does.
 
-#include <QApplication>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QTranslator>
@@ -9,6 +8,7 @@
 #include <exception>
 
 #include "buslink/kordeya32.h"
+#include "ui/application.h"
 #include "ui/ktev_main.h"
 #include "ui/ktev_setup.h"
 #include "ui/signal_close.h"
@@ -16,7 +16,7 @@
 int main(int argc, char* argv[]) {
     // Created first and destroyed last: the parts use it until the log's last line.
     TKordeya32 port;
-    QApplication app(argc, argv);
+    TApplication app(argc, argv, TF_Main::Caption());
     app.setApplicationName(QStringLiteral("ktev"));
     // The program speaks Russian; the toolkit's own dialogs should too.
     QTranslator translator;
@@ -33,8 +33,7 @@ int main(int argc, char* argv[]) {
         // Ended by the catalogue check: the program did not work, whatever the loop says.
         return main_window.IsTerminated() ? 1 : result;
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, QStringLiteral("\"Кордея-ТЛ\" Tev"),
-                              QString::fromLocal8Bit(e.what()));
+        QMessageBox::critical(nullptr, TF_Main::Caption(), QString::fromLocal8Bit(e.what()));
         return 1;
     }
 }

@@ -16,8 +16,6 @@
 constexpr std::array<std::string_view, RECORD_FIELD_COUNT> RECORD_FIELD_KEYS = {
     "Id", "DeviceId", "DateTime", "Address", "ConstName", "UserName", "Type", "Message",
 };
-// The message field: always shown.
-constexpr int RECORD_FIELD_MESSAGE = 7;
 
 // Section Options: the main window's geometry in pixels.
 struct TWindowOptions {

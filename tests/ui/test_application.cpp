@@ -1,0 +1,42 @@
+// Errors that escape an event handler are shown and the program goes on.
+
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+
+#include "ui/application.h"
+
+class TestApplication : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aHandlerErrorIsShownAndTheLoopGoesOn() {
+        int argc = 1;
+        char name[] = "test_application";
+        char* argv[] = {name, nullptr};
+        TApplication app(argc, argv, QStringLiteral("Caption"));
+        QStringList shown;
+        // Closes each box as it appears, noting its title and text.
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown << box->windowTitle() + ": " + box->text();
+                box->close();
+            }
+        });
+        closer.start(20);
+        QTimer::singleShot(0, [] { throw std::runtime_error("boom"); });
+        QTimer::singleShot(10, [] { throw 42; });
+        bool later_ran = false;
+        QTimer::singleShot(50, [&] { later_ran = true; });
+        QTRY_COMPARE(shown.size(), 2);
+        QCOMPARE(shown, QStringList({"Caption: boom", "Caption: "}));
+        QCOMPARE(app.GetErrorCount(), 2);
+        QTRY_VERIFY(later_ran);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestApplication)
+#include "test_application.moc"
