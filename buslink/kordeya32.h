@@ -23,7 +23,10 @@ constexpr int HEADER_LENGTH = 12; // the `length` field counts these bytes plus 
 constexpr int MIN_LENGTH = 17;    // start, length, header and CRC of a frame without payload
 constexpr int BUFFER_SIZE = 768;
 constexpr int MAX_ENCODED = 767; // the encoder never fills the last byte of its buffer
-constexpr int MAX_PENDING = 268; // undecided data decoding to more than this are dropped
+// Undecided data decoding to more than this are dropped: no frame that long can be accepted.
+// (A bound of 268 would lose every answer of a panel with 252 or more loops that arrives in
+// pieces, as it does from a real line.)
+constexpr int MAX_PENDING = BUFFER_SIZE;
 } // namespace frame
 
 // The PC's node on the bus: the port, the line direction and the frame codec in one object.

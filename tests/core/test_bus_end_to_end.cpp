@@ -46,11 +46,12 @@ protected:
         TComp32::SetPortsDir("ports");
     }
 
-    bool StartSim() {
+    bool StartSim(TSimPace pace = TSimPace::Fast, std::size_t chunk = 0) {
         TSimOptions options;
         options.ports_dir = dir.path();
         options.com = COM;
-        options.pace = TSimPace::Fast;
+        options.pace = pace;
+        options.chunk = chunk;
         std::string error;
         const bool ok = sim.Start(options, scenario, error);
         EXPECT_TRUE(ok) << error;
@@ -132,6 +133,18 @@ TEST_F(BusEndToEnd, DiscoveryFromNothingToCompleteInformation) {
     // The PC asked each device for exactly what it lacked.
     EXPECT_TRUE(sim.Journal().WaitForCommand(GET_LINES, 0));
     EXPECT_TRUE(sim.Journal().WaitForCommand(GET_RELAYS, 0));
+}
+
+TEST_F(BusEndToEnd, FullSizePanelTrickledByteByByteIsReadCompletely) {
+    sim.Stop();
+    scenario.devices = {Panel(1, 0x44444444, 256, 128)};
+    ASSERT_TRUE(StartSim(TSimPace::Realtime, 1));
+    device->SetService(true);
+    ASSERT_TRUE(Eventually(
+        [this] { return device->GetCount() == 1 && device->GetItem(0)->info_complete; }, 60));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 1, 255, 0x0C));
+    EXPECT_TRUE(
+        Eventually([this] { return CountRecords(0x44444444, LINE_STATE, 0xFF000C) == 1; }, 60));
 }
 
 TEST_F(BusEndToEnd, LoopAlarmIsRecordedWithItsValueAndSoundsTheAlarm) {

@@ -260,13 +260,24 @@ TEST(Parse, LongCandidatesAreBoundedByTheirDecodedLength) {
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.frame.size(), 317u);
 
-    // Seen in part once it decodes to more than 268 bytes: dropped, frame lost.
-    r = RunParse(k, Bytes(big.begin(), big.begin() + 280));
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.consumed, 280);
-    // At 268 decoded bytes it still waits.
-    r = RunParse(k, Bytes(big.begin(), big.begin() + 268));
-    EXPECT_EQ(r.consumed, 0);
+    // The largest answers (256 loops, 128 relays: 273 bytes) arrive in pieces from a real
+    // line: every piece waits for the rest, and the frame is cut out when it is whole.
+    const Bytes loops = Wire(GET_LINES, Bytes(256, 0x01));
+    for (std::size_t part = 1; part < loops.size(); ++part) {
+        r = RunParse(k, Bytes(loops.begin(), loops.begin() + static_cast<long>(part)));
+        ASSERT_EQ(r.consumed, 0) << part;
+    }
+    r = RunParse(k, loops);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.frame.size(), 273u);
+
+    // A candidate that decodes past the frame buffer can never be a frame: dropped at once.
+    Bytes overlong = {0xC0};
+    overlong.insert(overlong.end(), 768, 0x11);
+    r = RunParse(k, Bytes(overlong.begin(), overlong.end() - 1));
+    EXPECT_EQ(r.consumed, 0) << "768 decoded bytes may still be a frame";
+    r = RunParse(k, overlong);
+    EXPECT_EQ(r.consumed, 769);
 
     // Data far past the frame buffer: never written past, dropped whole.
     Bytes flood = {0xC0};
