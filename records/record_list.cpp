@@ -11,12 +11,7 @@
 #include "records/record.h"
 #include "ui/settings/settings.h"
 
-namespace {
-
-// Column widths of the window design, until the settings file gives its own.
-constexpr std::array<int, RECORD_FIELD_COUNT> DESIGN_WIDTHS = {60, 80, 140, 50, 140, 140, 160, 300};
-
-} // namespace
+namespace {} // namespace
 
 int NewPageOffset(TPageButton button, int offset, int page_size, int count) {
     switch (button) {
@@ -67,9 +62,6 @@ TRecordList::TRecordList(TLog* log, const TRecord& record, TSQLite& sqlite,
       timer_(std::move(timer)),
       fill_rows_(std::make_unique<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>>()),
       rows_(std::make_unique<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>>()) {
-    for (int i = 0; i < RECORD_FIELD_COUNT; ++i) {
-        fields_[static_cast<std::size_t>(i)] = {true, DESIGN_WIDTHS[static_cast<std::size_t>(i)]};
-    }
     timer_->SetEnabled(false);
     timer_->SetInterval(RECORD_LIST_INTERVAL_MS);
     timer_->SetHandler([this] { TimerListViewTimer(); });
@@ -224,10 +216,9 @@ void TRecordList::TimerListViewTimer() {
 TRecordListPage TRecordList::MakePage() {
     TRecordListPage page;
     for (int i = 0; i < RECORD_FIELD_COUNT; ++i) {
-        const TRecordField& field = fields_[static_cast<std::size_t>(i)];
-        if (field.shown) {
+        if (i == RECORD_FIELD_MESSAGE || view_.FieldShown(i)) {
             page.fields.push_back(i);
-            page.widths.push_back(field.width);
+            page.widths.push_back(view_.FieldWidth(i));
         }
     }
     page.cells.reserve(static_cast<std::size_t>(fill_count_) * page.fields.size());
@@ -286,23 +277,9 @@ void TRecordList::FieldToggled(int field, bool shown, std::string_view caption) 
     if (field < 0 || field >= RECORD_FIELD_COUNT || field == RECORD_FIELD_MESSAGE) {
         return;
     }
-    fields_[static_cast<std::size_t>(field)].shown = shown;
     TLog::Addf(log_, LOG_TYPE_INFO, "Поле записей \"%s\" - %s", caption,
                shown ? FIELD_SWITCHED_ON : FIELD_SWITCHED_OFF);
     ListViewRedraw();
-}
-
-TRecordField TRecordList::GetField(int field) const {
-    return field >= 0 && field < RECORD_FIELD_COUNT ? fields_[static_cast<std::size_t>(field)]
-                                                    : TRecordField{};
-}
-
-void TRecordList::SetField(int field, TRecordField value) {
-    if (field < 0 || field >= RECORD_FIELD_COUNT) {
-        return;
-    }
-    value.shown = value.shown || field == RECORD_FIELD_MESSAGE;
-    fields_[static_cast<std::size_t>(field)] = value;
 }
 
 int TRecordList::GetThreadsCount() const {

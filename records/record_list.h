@@ -38,11 +38,6 @@ constexpr std::array<std::string_view, RECORD_FIELD_COUNT> RECORD_FIELD_MENU_CAP
 };
 constexpr int RECORD_FIELD_MESSAGE = RECORD_FIELD_COUNT - 1;
 
-struct TRecordField {
-    bool shown = true;
-    int width = 0; // pixels
-};
-
 // What the GUI shows after a fill: the shown fields with their widths, then the rows' cell
 // texts (UTF-8, row after row, one per shown field) and each row's style.
 struct TRecordListPage {
@@ -73,6 +68,10 @@ enum class TPageButton { First, Prior, Next, Last };
 class TRecordListView {
 public:
     virtual ~TRecordListView() = default;
+
+    // A field is shown while its menu item is checked, with the width the settings keep.
+    virtual bool FieldShown(int field) const = 0;
+    virtual int FieldWidth(int field) const = 0;
 
     // Replaces columns and rows in one step, with painting held until it is done.
     virtual void ShowPage(const TRecordListPage& page) = 0;
@@ -115,16 +114,14 @@ public:
     void TimerListViewTimer();
     // A paging button: moves the page and requests it when the offset changes.
     void PageButtonClick(TPageButton button);
-    // The operator switched a field through a menu item with this caption.
+    // The operator switched a field through a menu item with this caption; the message field
+    // cannot be hidden.
     void FieldToggled(int field, bool shown, std::string_view caption);
 
     int GetPageOffset() const { return page_offset_.load(std::memory_order_relaxed); }
     void SetPageOffset(int offset) { page_offset_.store(offset, std::memory_order_relaxed); }
     // The records per page: the ShowLines setting within 10..300.
     int PageSize() const;
-    // The fields as the settings file stores them; the message field stays shown.
-    TRecordField GetField(int field) const;
-    void SetField(int field, TRecordField value);
 
     int GetThreadsCount() const;
     int GetThreadsMaxCount() const;
@@ -153,7 +150,6 @@ private:
     std::unique_ptr<TTimer> timer_;
 
     // GUI thread only.
-    std::array<TRecordField, RECORD_FIELD_COUNT> fields_;
     std::unique_ptr<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>> fill_rows_;
     int fill_count_ = 0;
 

@@ -23,6 +23,8 @@ constexpr std::uint32_t ID = 0x00001A2B;
 
 class ViewLog : public TRecordListView {
 public:
+    bool FieldShown(int field) const override { return shown[static_cast<std::size_t>(field)]; }
+    int FieldWidth(int field) const override { return widths[static_cast<std::size_t>(field)]; }
     void ShowPage(const TRecordListPage& page) override {
         pages.push_back(page);
         if (on_show) {
@@ -31,6 +33,8 @@ public:
     }
     void SetPageButtons(const TPageButtons& b) override { buttons = b; }
 
+    std::array<bool, RECORD_FIELD_COUNT> shown{true, true, true, true, true, true, true, true};
+    std::array<int, RECORD_FIELD_COUNT> widths{10, 11, 12, 13, 14, 15, 16, 17};
     std::vector<TRecordListPage> pages;
     TPageButtons buttons{true, true, true, true}; // as the window design leaves them
     std::function<void()> on_show;
@@ -268,6 +272,7 @@ TEST_F(RecordList, FieldTogglesRedrawFromTheCacheAlone) {
     AddRecords(1); // not read again by a redraw
     list->SetTimer(false);
     EXPECT_EQ(view.buttons, NONE);
+    view.shown[3] = false;
     list->FieldToggled(3, false, "Адрес");
     EXPECT_TRUE(Logged(LOG_TYPE_INFO, "Поле записей \"Адрес\" - Отключено"));
     // The redraw runs at the next tick, 1 ms on, and puts the timer back to 250 ms.
@@ -277,20 +282,24 @@ TEST_F(RecordList, FieldTogglesRedrawFromTheCacheAlone) {
     EXPECT_EQ(timer->interval, RECORD_LIST_INTERVAL_MS);
     EXPECT_TRUE(timer->enabled);
     EXPECT_EQ(Shown().fields, (std::vector<int>{0, 1, 2, 4, 5, 6, 7}));
+    EXPECT_EQ(Shown().widths, (std::vector<int>{10, 11, 12, 14, 15, 16, 17}));
     EXPECT_EQ(Shown().RowCount(), 5);
     EXPECT_EQ(Shown().Cell(0, 0), "5");
-    // Back on with the stored width, not the one last dragged.
-    list->SetField(3, {false, 77});
+    // Back on with the stored width.
+    view.shown[3] = true;
+    view.widths[3] = 77;
     list->FieldToggled(3, true, "Адрес");
     EXPECT_TRUE(Logged(LOG_TYPE_INFO, "Поле записей \"Адрес\" - Включено"));
     ASSERT_TRUE(timer->Fire());
     EXPECT_EQ(Shown().fields.size(), 8u);
     EXPECT_EQ(Shown().widths[3], 77);
     // The message field cannot be hidden.
+    view.shown[RECORD_FIELD_MESSAGE] = false;
     list->FieldToggled(RECORD_FIELD_MESSAGE, false, "Сообщение");
-    list->SetField(RECORD_FIELD_MESSAGE, {false, 10});
-    EXPECT_TRUE(list->GetField(RECORD_FIELD_MESSAGE).shown);
     EXPECT_FALSE(Logged(LOG_TYPE_INFO, "Сообщение\" - Отключено"));
+    list->ListViewRedraw();
+    ASSERT_TRUE(timer->Fire());
+    EXPECT_EQ(Shown().fields.back(), RECORD_FIELD_MESSAGE);
 }
 
 TEST_F(RecordList, SwitchedOffOrEmptyDoesNothing) {
