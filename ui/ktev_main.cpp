@@ -27,8 +27,10 @@
 #include "records/record.h"
 #include "records/record_list.h"
 #include "ui/app_control_qt.h"
+#include "ui/device_tree_view.h"
 #include "ui/ktev_setup.h"
 #include "ui/log_pane_qt.h"
+#include "ui/record_list_view.h"
 #include "ui/settings/settings_file.h"
 #include "ui/sound_output.h"
 #include "ui/timer_qt.h"
@@ -141,10 +143,34 @@ void TF_Main::CreateParts() {
     links.sound = Sound.get();
     Record = std::make_unique<TRecord>(links);
     Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *this, port_, Settings);
+    CreateViews();
+}
+
+void TF_Main::CreateViews() {
+    TRecordListControls list;
+    list.view = ListView;
+    list.page_buttons = {actions_.ToolButtonFirstRecord, actions_.ToolButtonPriorPage,
+                         actions_.ToolButtonNextPage, actions_.ToolButtonLastRecord};
+    list.field_items = actions_.MM_View_Fields_Items;
+    list.field_width = [this](int field) { return GetFieldWidth(field); };
+    record_list_ = std::make_unique<TRecordListUi>(list, Log.get(), *Record, *SQLite, Settings);
+    record_list_->on_layout_changed = [this] { TimerIniSaveDelayStart(); };
+    connect(this, &TF_Main::ListViewUpdateRequested, record_list_.get(),
+            &TRecordListUi::ListViewUpdate);
+    connect(this, &TF_Main::RecordListTimerRequested, record_list_.get(),
+            &TRecordListUi::RecordListSetTimer);
+    device_tree_ =
+        std::make_unique<TDeviceTreeUi>(TreeView, PopupMenuDevice, Log.get(), *Device, *Record);
+    connect(this, &TF_Main::TreeViewUpdateRequested, device_tree_.get(),
+            &TDeviceTreeUi::TreeViewUpdate);
 }
 
 void TF_Main::DestroyParts() {
+    // The tree's thread and nodes read the device table; the device service still switches the
+    // record list off as it stops, and the list's loads end before the database goes.
+    device_tree_.reset();
     Device.reset();
+    record_list_.reset();
     Sound.reset();
     // Its queued calls die with it; the log it reports to is still there.
     sound_output_.reset();

@@ -30,6 +30,7 @@ class QToolBar;
 class QTreeView;
 class TAppControl;
 class TDevice;
+class TDeviceTreeUi;
 class TF_Setup;
 class TKordeya32;
 class TLog;
@@ -37,6 +38,7 @@ class TQtAppControl;
 class TQtLogPane;
 class TQtSoundOutput;
 class TRecord;
+class TRecordListUi;
 class TSQLite;
 class TSound;
 struct TSettingsFileValues;
@@ -165,6 +167,8 @@ public:
     TSound* GetSound() const { return Sound.get(); }
     TDevice* GetDevice() const { return Device.get(); }
     TQtSoundOutput* GetSoundOutput() const { return sound_output_.get(); }
+    TRecordListUi* GetRecordList() const { return record_list_.get(); }
+    TDeviceTreeUi* GetDeviceTree() const { return device_tree_.get(); }
     // Whether the catalogue check asked the program to end during start-up.
     bool IsTerminated() const;
 
@@ -217,6 +221,8 @@ private:
     void BuildToolBars();
     void BuildStatusBar();
     void CreateParts();
+    // The record list and the device tree on the views laid out by BuildControls.
+    void CreateViews();
     void DestroyParts();
     // Queues `now` for the GUI thread unless a queued call of it is already waiting.
     void Post(std::atomic<bool>& pending, void (TF_Main::*now)());
@@ -281,4 +287,6 @@ private:
     std::unique_ptr<TSound> Sound;
     std::unique_ptr<TRecord> Record;
     std::unique_ptr<TDevice> Device;
+    std::unique_ptr<TRecordListUi> record_list_;
+    std::unique_ptr<TDeviceTreeUi> device_tree_;
 };
