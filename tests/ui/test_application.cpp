@@ -32,7 +32,9 @@ private slots:
         bool later_ran = false;
         QTimer::singleShot(50, [&] { later_ran = true; });
         QTRY_COMPARE(shown.size(), 2);
-        QCOMPARE(shown, QStringList({"Caption: boom", "Caption: "}));
+        // The second box may open inside the first one's loop.
+        shown.sort();
+        QCOMPARE(shown, QStringList({"Caption: ", "Caption: boom"}));
         QCOMPARE(app.GetErrorCount(), 2);
         QTRY_VERIFY(later_ran);
     }
