@@ -73,6 +73,11 @@ void SetMenu(TNodeData& cell, bool commandable, int mask, int index, TDeviceEntr
     cell.menu_mask = mask;
 }
 
+// The value of a loop's or relay's record: its zero-based number and a code.
+std::int32_t ElementValue(int i, std::uint8_t code) {
+    return MakeRecordValue(static_cast<std::uint16_t>(i), 0, code);
+}
+
 std::string Format(std::string_view format, const auto&... args) {
     std::string text;
     SafeSprintf(text, format, args...);
@@ -104,6 +109,13 @@ private:
     };
 
     int Add(int parent, std::string text, const TNodeData* cell);
+    // A line of one state: `format` filled with its tree text, on the state's cell.
+    int AddState(int parent, std::string_view format, std::uint8_t type, std::int32_t value,
+                 TNodeData& cell);
+    // A loop or relay line, `format` filled with its number and state, and its "Состояние"
+    // child, both on its state cell.
+    int AddElement(int group, std::string_view format, int i, std::uint8_t type, std::uint8_t state,
+                   TNodeData& cell);
     // The tree text of a state into the cell's style. The tree form depends on the type and the
     // code byte alone, so each pair is formatted once per rebuild.
     const std::string& Message(std::uint8_t type, std::int32_t value, TNodeData& cell);
@@ -143,6 +155,19 @@ int TTreeBuilder::Add(int parent, std::string text, const TNodeData* cell) {
     return id;
 }
 
+int TTreeBuilder::AddState(int parent, std::string_view format, std::uint8_t type,
+                           std::int32_t value, TNodeData& cell) {
+    return Add(parent, Format(format, Message(type, value, cell)), &cell);
+}
+
+int TTreeBuilder::AddElement(int group, std::string_view format, int i, std::uint8_t type,
+                             std::uint8_t state, TNodeData& cell) {
+    const std::string& text = Message(type, ElementValue(i, state), cell);
+    const int node = Add(group, Format(format, i + 1, text), &cell);
+    Add(node, Format("Состояние: %s", text), &cell);
+    return node;
+}
+
 TDeviceLine TTreeBuilder::DeviceLine(TDeviceEntry& entry) {
     TDeviceLine line{&entry, entry.record.Get(), entry.online, {}};
     const TDeviceRecord& r = line.record;
@@ -166,10 +191,9 @@ void TTreeBuilder::AddDevice(TDeviceLine& line) {
 
     const int top =
         Add(-1, std::move(line.text), line.online ? &e.device_node : &tree_.OfflineNode());
-    Add(top, Format("Состояние: %s", Message(DEVICE_STATE, e.state, e.state_node)), &e.state_node);
-    Add(top, Format("Питание: %s", Message(DEVICE_POWER, e.power, e.power_node)), &e.power_node);
-    Add(top, Format("Аккумулятор: %s", Message(DEVICE_BATTERY, e.battery, e.battery_node)),
-        &e.battery_node);
+    AddState(top, "Состояние: %s", DEVICE_STATE, e.state, e.state_node);
+    AddState(top, "Питание: %s", DEVICE_POWER, e.power, e.power_node);
+    AddState(top, "Аккумулятор: %s", DEVICE_BATTERY, e.battery, e.battery_node);
     const int remote = Add(top, "Удалённое управление", &tree_.NoNode());
     for (int k = 0; k < REMOTE_CAPABILITY_COUNT; ++k) {
         const bool yes = Bit(r.remote, k);
@@ -194,15 +218,9 @@ void TTreeBuilder::AddLines(int top, TDeviceLine& line, bool commandable) {
     const int group = Add(top, Format("ШС (%d)", count), &tree_.GroupNode());
     for (int i = 0; i < count; ++i) {
         TLineEntry& l = line.entry->line[i];
-        const auto index = static_cast<std::uint16_t>(i);
         SetMenu(l.state_node, commandable, menu, i, *line.entry);
-        const std::string& state =
-            Message(LINE_STATE, MakeRecordValue(index, 0, l.state), l.state_node);
-        const int node = Add(group, Format("ШС%-2d [ %s ]", i + 1, state), &l.state_node);
-        Add(node, Format("Состояние: %s", state), &l.state_node);
-        Add(node,
-            Format("Тип: %s", Message(LINE_TYPE, MakeRecordValue(index, 0, l.type), l.type_node)),
-            &l.type_node);
+        const int node = AddElement(group, "ШС%-2d [ %s ]", i, LINE_STATE, l.state, l.state_node);
+        AddState(node, "Тип: %s", LINE_TYPE, ElementValue(i, l.type), l.type_node);
     }
 }
 
@@ -218,23 +236,13 @@ void TTreeBuilder::AddRelays(int top, TDeviceLine& line, bool commandable) {
     const int group = Add(top, Format("РЕЛЕ (%d)", count), &tree_.GroupNode());
     for (int k = 0; k < count; ++k) {
         TRelayEntry& r = line.entry->relay[k];
-        const auto index = static_cast<std::uint16_t>(k);
         SetMenu(r.state_node, commandable, menu, k, *line.entry);
-        const std::string& state =
-            Message(RELAY_STATE, MakeRecordValue(index, 0, r.state), r.state_node);
-        const int node = Add(group, Format("РЕЛЕ%-2d [ %s ]", k + 1, state), &r.state_node);
-        Add(node, Format("Состояние: %s", state), &r.state_node);
-        Add(node,
-            Format("Контроль цепи: %s",
-                   Message(RELAY_CONTROL, MakeRecordValue(index, 0, r.control), r.control_node)),
-            &r.control_node);
-        Add(node,
-            Format("Тип: %s", Message(RELAY_TYPE, MakeRecordValue(index, 0, r.type), r.type_node)),
-            &r.type_node);
-        Add(node,
-            Format("Режим работы: %s",
-                   Message(RELAY_MODE, MakeRecordValue(index, 0, r.mode), r.mode_node)),
-            &r.mode_node);
+        const int node =
+            AddElement(group, "РЕЛЕ%-2d [ %s ]", k, RELAY_STATE, r.state, r.state_node);
+        AddState(node, "Контроль цепи: %s", RELAY_CONTROL, ElementValue(k, r.control),
+                 r.control_node);
+        AddState(node, "Тип: %s", RELAY_TYPE, ElementValue(k, r.type), r.type_node);
+        AddState(node, "Режим работы: %s", RELAY_MODE, ElementValue(k, r.mode), r.mode_node);
     }
 }
 

@@ -81,17 +81,7 @@ QVariant TDeviceTreeModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     // Read from the cell at every paint: a new style shows before the next rebuild.
-    const TMessageStyle style = node->cell->style.Load();
-    switch (role) {
-    case Qt::ForegroundRole:
-        return StyleColor(style.font_color);
-    case Qt::BackgroundRole:
-        return StyleColor(style.bg_color);
-    case Qt::FontRole:
-        return StyleFont(style);
-    default:
-        return {};
-    }
+    return StyleData(node->cell->style.Load(), role);
 }
 
 Qt::ItemFlags TDeviceTreeModel::flags(const QModelIndex& index) const {

@@ -1,5 +1,6 @@
 #include "ui/record_list_style.h"
 
+#include <QFont>
 #include <QPainter>
 
 QColor StyleColor(std::uint32_t color) {
@@ -7,13 +8,24 @@ QColor StyleColor(std::uint32_t color) {
                   static_cast<int>((color >> 16) & 0xFF));
 }
 
-QFont StyleFont(const TMessageStyle& style) {
-    QFont font;
-    font.setBold(style.is_bold);
-    font.setItalic(style.is_italic);
-    font.setUnderline(style.is_underline);
-    font.setStrikeOut(style.is_strikeout);
-    return font;
+QVariant StyleData(const TMessageStyle& style, int role) {
+    switch (role) {
+    case Qt::ForegroundRole:
+        return StyleColor(style.font_color);
+    case Qt::BackgroundRole:
+        return StyleColor(style.bg_color);
+    case Qt::FontRole: {
+        // Only these attributes are set, so the view's own family and size stay.
+        QFont font;
+        font.setBold(style.is_bold);
+        font.setItalic(style.is_italic);
+        font.setUnderline(style.is_underline);
+        font.setStrikeOut(style.is_strikeout);
+        return font;
+    }
+    default:
+        return {};
+    }
 }
 
 TMessageStyleDelegate::TMessageStyleDelegate(TSelected selected, QObject* parent)

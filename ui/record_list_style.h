@@ -3,15 +3,15 @@
 // Drawing rows and nodes in the display styles of the message catalogue.
 
 #include <QColor>
-#include <QFont>
 #include <QStyledItemDelegate>
+#include <QVariant>
 
 #include "records/message_style.h"
 
 // A colour of the program (0x00BBGGRR, red in the low byte) as a Qt colour.
 QColor StyleColor(std::uint32_t color);
-// The font attributes of a style, to be merged into the view's font.
-QFont StyleFont(const TMessageStyle& style);
+// A model's answer for the foreground, background and font roles; empty for other roles.
+QVariant StyleData(const TMessageStyle& style, int role);
 
 // Draws every item in the colours and font its model gives (foreground, background and font
 // roles). The record list draws its selected row so too and only frames it; the device tree

@@ -72,19 +72,10 @@ QVariant TRecordListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) {
         return {};
     }
-    const TMessageStyle& style = page_.styles[static_cast<std::size_t>(index.row())];
-    switch (role) {
-    case Qt::DisplayRole:
+    if (role == Qt::DisplayRole) {
         return Text(page_.Cell(index.row(), index.column()));
-    case Qt::ForegroundRole:
-        return StyleColor(style.font_color);
-    case Qt::BackgroundRole:
-        return StyleColor(style.bg_color);
-    case Qt::FontRole:
-        return StyleFont(style);
-    default:
-        return {};
     }
+    return StyleData(page_.styles[static_cast<std::size_t>(index.row())], role);
 }
 
 QVariant TRecordListModel::headerData(int section, Qt::Orientation orientation, int role) const {

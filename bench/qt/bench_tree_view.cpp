@@ -14,23 +14,11 @@
 #include <vector>
 
 #include "buslink/kordeya32.h"
-#include "database/sqlite.h"
-#include "device/device_views.h"
 #include "full_tree.h"
-#include "records/record.h"
 #include "ui/device_tree_view.h"
-#include "ui/settings/current_settings.h"
+#include "views_fixture.h"
 
 namespace {
-
-class NoViews final : public TDeviceViews {
-public:
-    void StatusBarUpdate() override {}
-    void TreeViewUpdate() override {}
-    void ListViewUpdate() override {}
-    void RecordListSetTimer(bool) override {}
-    void FileNew() override {}
-};
 
 // The longest gap between two ticks of a 1 ms timer, less the millisecond itself.
 class Heartbeat {
@@ -61,20 +49,17 @@ private:
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    TCurrentSettings settings;
-    TSQLite sqlite(nullptr, settings);
-    TRecordLinks links;
-    links.sqlite = &sqlite;
-    TRecord record(links);
+    ViewParts parts;
+    parts.log->IsLogDebug = false;
     NoViews views;
     TKordeya32 port;
-    TDevice device(nullptr, record, sqlite, views, port, settings);
+    TDevice device(parts.log.get(), *parts.record, *parts.sqlite, views, port, parts.settings);
     FillFullTable(device);
 
     QTreeView view;
     view.resize(420, 700);
     QMenu popup;
-    TDeviceTreeUi ui(&view, &popup, nullptr, device, record);
+    TDeviceTreeUi ui(&view, &popup, parts.log.get(), device, *parts.record);
     view.show();
     int swaps = 0;
     QObject::connect(&ui.Model(), &QAbstractItemModel::modelReset, [&] { ++swaps; });

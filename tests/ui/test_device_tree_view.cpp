@@ -12,21 +12,11 @@
 #include "buslink/commands.h"
 #include "buslink/kordeya32.h"
 #include "device/device.h"
-#include "device/device_views.h"
 #include "ui/device_tree_view.h"
 #include "ui/record_list_style.h"
 #include "views_fixture.h"
 
 namespace {
-
-class NoViews : public TDeviceViews {
-public:
-    void StatusBarUpdate() override {}
-    void TreeViewUpdate() override {}
-    void ListViewUpdate() override {}
-    void RecordListSetTimer(bool) override {}
-    void FileNew() override {}
-};
 
 constexpr int LINE_MENU = (1 << 1) | (1 << 3) | (1 << 4);
 

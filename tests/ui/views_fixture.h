@@ -1,8 +1,8 @@
 #pragma once
 
 // The parts under the record list and the device tree, without the main window: a log that
-// keeps its lines, the current settings, the shipped catalogue and a database in a temporary
-// folder.
+// keeps its lines, the current settings, the shipped catalogue, a database in a temporary
+// folder, and a window side that ignores the device service's requests.
 
 #include <QTemporaryDir>
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "database/sqlite.h"
+#include "device/device_views.h"
 #include "log/log.h"
 #include "records/record.h"
 #include "ui/settings/current_settings.h"
@@ -27,6 +28,15 @@ public:
     void Clear() override { lines.clear(); }
 
     std::vector<std::string> lines;
+};
+
+class NoViews : public TDeviceViews {
+public:
+    void StatusBarUpdate() override {}
+    void TreeViewUpdate() override {}
+    void ListViewUpdate() override {}
+    void RecordListSetTimer(bool) override {}
+    void FileNew() override {}
 };
 
 struct ViewParts {
