@@ -429,12 +429,6 @@ int TF_Main::GetFieldWidth(int field) const {
                                                     : 0;
 }
 
-void TF_Main::SetFieldWidth(int field, int width) {
-    if (field >= 0 && field < RECORD_FIELD_COUNT) {
-        field_widths_[static_cast<std::size_t>(field)] = width;
-    }
-}
-
 // --- The device service's requests.
 
 void TF_Main::Post(std::atomic<bool>& pending, void (TF_Main::*now)()) {

@@ -153,17 +153,14 @@ public:
 
     // Set by the settings dialog when it is created and cleared when it is destroyed.
     void SetSetup(TF_Setup* setup) { setup_ = setup; }
-    TF_Setup* GetSetup() const { return setup_; }
 
     const std::string& GetProgramDir() const { return program_dir_; }
     std::string GetIniPath() const { return program_path_ + ".ini"; }
-    const TFileChooser& GetFileChooser() const { return choose_file_; }
 
     // --- The parts; null once destroyed.
     TCurrentSettings& GetSettings() { return Settings; }
     TLog* GetLog() const { return Log.get(); }
     TRecord* GetRecord() const { return Record.get(); }
-    TSQLite* GetSQLite() const { return SQLite.get(); }
     TSound* GetSound() const { return Sound.get(); }
     TDevice* GetDevice() const { return Device.get(); }
     TQtSoundOutput* GetSoundOutput() const { return sound_output_.get(); }
@@ -172,18 +169,12 @@ public:
     // Whether the catalogue check asked the program to end during start-up.
     bool IsTerminated() const;
 
-    // --- The controls. The record list and the device tree plug their models and handlers in
-    // here; the layout around them is the window's.
+    // --- The controls.
     const TMainActions& Actions() const { return actions_; }
     QToolBar* GetToolBar() const { return ToolBar; }
     QSplitter* GetSplitterLeftRight() const { return SplitterLeftRight; }
     QSplitter* GetSplitterUpDown() const { return SplitterUpDown; }
     QWidget* GetPanelDevices() const { return PanelDevices; }
-    QTreeView* GetTreeView() const { return TreeView; }
-    QToolBar* GetToolBarDevices() const { return ToolBarDevices; }
-    QProgressBar* GetProgressBarDevices() const { return ProgressBarDevices; }
-    QMenu* GetPopupMenuDevice() const { return PopupMenuDevice; }
-    QWidget* GetPanelRecords() const { return PanelRecords; }
     // The record list. Its columns are the shown fields in field order: the settings save
     // takes the width of the k-th column for the k-th shown field.
     QTableView* GetListView() const { return ListView; }
@@ -195,7 +186,6 @@ public:
     // The record fields' column widths: loaded from and saved to the settings file, taken
     // back from the shown columns at every save.
     int GetFieldWidth(int field) const;
-    void SetFieldWidth(int field, int width);
 
 signals:
     // Carried out on the GUI thread for the device tree and the record list.
