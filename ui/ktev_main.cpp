@@ -648,10 +648,6 @@ int TF_Main::RichEditHeight() const {
     return RichEdit->isVisible() ? RichEdit->height() : rich_edit_height_;
 }
 
-std::string TF_Main::GetLastErrorText() {
-    return ::GetLastErrorText();
-}
-
 // --- The settings file.
 
 void TF_Main::IniLoad() {

@@ -149,8 +149,6 @@ public:
     void FormResize();
     void FormMove();
 
-    static std::string GetLastErrorText();
-
     // Set by the settings dialog when it is created and cleared when it is destroyed.
     void SetSetup(TF_Setup* setup) { setup_ = setup; }
 
