@@ -20,8 +20,8 @@ TDevice::TDevice(TLog* log, TRecord& record, TSQLite& sqlite, TDeviceViews& view
 }
 
 TDevice::~TDevice() {
-    // The tree rebuilds are counted by the tree, which logs its own counts when it ends.
-    TLog::Add(log_, "TDevice::~TDevice", LOG_TYPE_DEBUG);
+    TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, ThreadsCount: %d, ThreadsMaxCount: %d",
+               "TDevice::~TDevice", 0, 0);
     SetService(false);
     EndCoreThread();
 }
