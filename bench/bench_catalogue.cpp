@@ -4,6 +4,8 @@
 // Re-read: the file's modification time moves before every call, so every call reads and
 // parses the whole file again, as it would if the catalogue were not kept.
 
+#include "support/temp_dir.h"
+
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -39,25 +41,13 @@ constexpr std::array<TCall, 8> calls = {{
 class TCatalogueCopy {
 public:
     TCatalogueCopy() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ktev-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            dir_ = pattern;
-            std::filesystem::copy_file(ProgramDir() + "/TevMessages.ini",
-                                       dir_ + "/TevMessages.ini");
-        }
+        std::filesystem::copy_file(ProgramDir() + "/TevMessages.ini", dir_.file("TevMessages.ini"));
     }
-    ~TCatalogueCopy() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    TCatalogueCopy(const TCatalogueCopy&) = delete;
-    TCatalogueCopy& operator=(const TCatalogueCopy&) = delete;
 
-    const std::string& Dir() const { return dir_; }
+    const std::string& Dir() const { return dir_.path(); }
 
 private:
-    std::string dir_;
+    TempDir dir_;
 };
 
 void FormatAll(benchmark::State& state, bool reread) {

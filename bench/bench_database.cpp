@@ -6,6 +6,8 @@
 // then the recount of the masked records). BM_FirstInit opens a database made before the index
 // of the counts existed, so it includes building that index once.
 
+#include "support/temp_dir.h"
+
 #include <benchmark/benchmark.h>
 
 #include <sqlite3.h>
@@ -42,26 +44,12 @@ constexpr int DeviceCount = 64;
 
 class BenchFolder {
 public:
-    BenchFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ktev-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~BenchFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    BenchFolder(const BenchFolder&) = delete;
-    BenchFolder& operator=(const BenchFolder&) = delete;
-
     std::string File(std::int64_t records) const {
-        return path_ + "/records-" + std::to_string(records) + ".db";
+        return dir_.file("records-" + std::to_string(records) + ".db");
     }
 
 private:
-    std::string path_;
+    TempDir dir_;
 };
 
 struct BenchDatabase {

@@ -27,6 +27,15 @@ constexpr int MAX_ENCODED = 767; // the encoder never fills the last byte of its
 // (A bound of 268 would lose every answer of a panel with 252 or more loops that arrives in
 // pieces, as it does from a real line.)
 constexpr int MAX_PENDING = BUFFER_SIZE;
+
+// Little-endian fields of a decoded frame or payload.
+inline std::uint16_t ReadWord(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline std::uint32_t ReadDword(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
 } // namespace frame
 
 // The PC's node on the bus: the port, the line direction and the frame codec in one object.

@@ -6,15 +6,6 @@
 #include <chrono>
 #include <cstring>
 
-namespace {
-
-std::uint32_t ReadDword(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-} // namespace
-
 bool TDevice::PassGate() {
     std::unique_lock<std::mutex> lock(core_lock_);
     if (!core_run_ && !core_quit_) {
@@ -111,7 +102,7 @@ void TDevice::Dispatch(TBusState& bus) {
     const std::uint8_t command = f[frame::OFS_COMMAND];
 
     if (f[frame::OFS_ANSWER] == 0) {
-        const std::uint32_t target = ReadDword(f + frame::OFS_DST_ID);
+        const std::uint32_t target = frame::ReadDword(f + frame::OFS_DST_ID);
         switch (command) {
         case FIND_DEVICE:
             PcTurn(bus);
@@ -132,7 +123,7 @@ void TDevice::Dispatch(TBusState& bus) {
         case REMOTE_SYNCHRO_TIME:
             if (length >= 4) {
                 bus.seen_target = target;
-                bus.seen_time = ReadDword(payload);
+                bus.seen_time = frame::ReadDword(payload);
             }
             break;
         default:
@@ -141,7 +132,7 @@ void TDevice::Dispatch(TBusState& bus) {
         return;
     }
 
-    const std::uint32_t source = ReadDword(f + frame::OFS_SRC_ID);
+    const std::uint32_t source = frame::ReadDword(f + frame::OFS_SRC_ID);
     // An acknowledgement counts only as the first answer after the request it belongs to.
     const bool matched = bus.seen_target != 0 && bus.seen_target == source;
     const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);

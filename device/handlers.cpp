@@ -1,3 +1,4 @@
+#include "buslink/kordeya32.h"
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "device/device_views.h"
@@ -27,15 +28,6 @@ constexpr int STATE_RELAYS_CHANGED = 10;
 constexpr int STATE_MAX_STATE = 14;
 constexpr int STATE_LENGTH = 15;
 
-std::uint16_t Word(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t Dword(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 bool AnySet(const std::uint8_t* p, int n) {
     return std::any_of(p, p + n, [](std::uint8_t b) { return b != 0; });
 }
@@ -53,15 +45,15 @@ std::int32_t AckValue(std::uint16_t number, std::uint8_t value) {
 TDeviceRecord RecordFromWhois(const std::uint8_t* p) {
     TDeviceRecord r{};
     r.address = p[WHOIS_ADDRESS];
-    r.device_id = Dword(p + WHOIS_ID);
+    r.device_id = frame::ReadDword(p + WHOIS_ID);
     std::memcpy(r.const_name, p + WHOIS_CONST_NAME, DeviceNameLength);
     std::memcpy(r.user_name, p + WHOIS_USER_NAME, DeviceNameLength);
     const std::uint8_t* counts = p + WHOIS_COUNTS;
-    r.lines = Word(counts);
-    r.sensors = Word(counts + 2);
-    r.relays = Word(counts + 4);
-    r.archives = Word(counts + 6);
-    r.remote = Word(counts + 8);
+    r.lines = frame::ReadWord(counts);
+    r.sensors = frame::ReadWord(counts + 2);
+    r.relays = frame::ReadWord(counts + 4);
+    r.archives = frame::ReadWord(counts + 6);
+    r.remote = frame::ReadWord(counts + 8);
     return r;
 }
 
@@ -275,7 +267,7 @@ void TDevice::CmdCoreGetRelays(std::uint32_t device_id, const std::uint8_t* payl
     const int relays = std::min(e.RelayCount(), std::max(length, 0) / 2);
     for (int k = 0; k < relays; ++k) {
         TRelayEntry& relay = e.relay[k];
-        const std::uint16_t word = Word(payload + 2 * k);
+        const std::uint16_t word = frame::ReadWord(payload + 2 * k);
         const std::uint8_t state = word & 1;
         const std::uint8_t control = (word >> 1) & 7;
         const std::uint8_t type = (word >> 4) & 7;
@@ -343,7 +335,7 @@ void TDevice::CmdCoreSetName(std::uint32_t device_id, const char* name) {
     }
     TStyleCell scratch;
     if (!record_.AddRecord(device_id, SET_USER_NAME, scratch,
-                           static_cast<std::int32_t>(Dword(bytes)))) {
+                           static_cast<std::int32_t>(frame::ReadDword(bytes)))) {
         return;
     }
     devices_[i].whois_read = false;
