@@ -17,10 +17,12 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: ktev-bus-sim --com N [--ports-dir DIR] [--scenario FILE] [--devices N]\n"
-    "                    [--rate R] [--seed S] [--pace realtime|fast] [--turn-ms MS]\n"
+    "                    [--rate R] [--rate-after S] [--rate-for S] [--seed S]\n"
+    "                    [--pace realtime|fast] [--turn-ms MS]\n"
     "                    [--turn-every K] [--chunk BYTES] [--journal FILE|-]\n"
     "Plays the bus master and the devices of the scenario and/or N generated devices (256\n"
-    "loops, 128 relays each) with R random changes per second. The journal of every change\n"
+    "loops, 128 relays each) with R random changes per second (from S seconds after the\n"
+    "start, for S seconds). The journal of every change\n"
     "and of every frame the workstation sent goes to FILE ('-': standard output).\n"
     "Stops on SIGINT or SIGTERM and removes the link.\n";
 
@@ -64,6 +66,10 @@ bool ParseArgs(int argc, char** argv, TArgs& args, std::string& error) {
         } else if (name == "--rate") {
             ok = ParseNumber(value, args.options.rate) && args.options.rate >= 0 &&
                  args.options.rate <= 1e6;
+        } else if (name == "--rate-after") {
+            ok = ParseNumber(value, args.options.rate_after_s) && args.options.rate_after_s >= 0;
+        } else if (name == "--rate-for") {
+            ok = ParseNumber(value, args.options.rate_for_s) && args.options.rate_for_s >= 0;
         } else if (name == "--seed") {
             ok = ParseNumber(value, args.options.seed);
         } else if (name == "--pace") {

@@ -479,3 +479,25 @@ TEST(SimStart, BadOptionsAndScenariosAreErrors) {
     EXPECT_EQ(error, dir.file("com3") + " exists and is not a link");
     EXPECT_FALSE(sim.Running());
 }
+
+TEST_F(SimOnPty, RandomChangesKeepToTheirWindow) {
+    options.rate = 200;
+    options.rate_after_s = 0.2;
+    options.rate_for_s = 0.1; // room for 20 changes
+    Start();
+    Heard h;
+    const auto started = Clock::now();
+    while (Clock::now() - started < std::chrono::milliseconds(1200)) {
+        ws.Next(h, 100);
+    }
+    int changes = 0;
+    for (const TSimJournalEntry& e : sim.Journal().Since()) {
+        if (e.kind == TSimEntryKind::Change) {
+            ++changes;
+            EXPECT_GE(e.elapsed_s, 0.2);
+        }
+    }
+    // A change that sets the value a device already has is no change.
+    EXPECT_GT(changes, 0);
+    EXPECT_LE(changes, 20);
+}

@@ -74,7 +74,8 @@ bool TBusSim::Start(const TSimOptions& options, const TSimScenario& scenario, st
             return false;
         }
     }
-    if (options.rate < 0 || (options.rate > 0 && scenario.devices.empty())) {
+    if (options.rate < 0 || options.rate_after_s < 0 || options.rate_for_s < 0 ||
+        (options.rate > 0 && scenario.devices.empty())) {
         error = "random changes need a positive rate and at least one device";
         return false;
     }
@@ -212,9 +213,11 @@ void TBusSim::RunDueEvents() {
         Apply(timeline_[next_event_++]);
     }
     if (options_.rate > 0) {
-        const double now = Elapsed();
-        random_credit_ += options_.rate * (now - random_checked_);
-        random_checked_ = now;
+        const double from = options_.rate_after_s;
+        const double until = options_.rate_for_s > 0 ? from + options_.rate_for_s : 1e300;
+        const double now = std::min(Elapsed(), until);
+        random_credit_ += options_.rate * std::max(0.0, now - std::max(random_checked_, from));
+        random_checked_ = std::max(random_checked_, now);
         for (; random_credit_ >= 1 && !stop_; random_credit_ -= 1) {
             Apply(RandomChange(rng_, configs_));
         }

@@ -35,6 +35,9 @@ struct TSimOptions {
                               // pace, 5 ms fast
     std::size_t chunk = 0;    // bytes per write (0: whole frames), to trickle like a UART
     double rate = 0;          // random state changes per second
+    double rate_after_s = 0;  // random changes start this many seconds after the start
+    double rate_for_s = 0;    // and go on this long (0: until the simulator stops), so that a
+                              // soak can let the workstation catch up before it compares
     std::uint32_t seed = 1;   // of the random changes, bursts and noise
     std::size_t journal_limit = 100000; // entries kept; the oldest go first
 };
