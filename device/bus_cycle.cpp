@@ -217,22 +217,30 @@ void TDevice::PcTurn(TBusState& bus) {
     }
     static constexpr std::uint8_t ZERO = 0;
     const int count = GetCount();
-    for (int i = 0; i < count; ++i) {
+    // Each turn looks from the device after the last one read: a panel whose loops keep changing
+    // must not keep the panels after it from ever being read.
+    for (int k = 0; k < count; ++k) {
+        const int i = (bus.turn_from + k) % count;
         TDeviceEntry& e = devices_[i];
         const TDeviceRecord r = e.record.Get();
         const auto address = static_cast<std::uint8_t>(r.address);
+        std::uint8_t command = 0;
         if (!e.whois_read) {
-            port_.Send(GET_WHOIS, address, r.device_id, nullptr, 0);
-            return;
+            command = GET_WHOIS;
+        } else if (r.lines > 0 && !e.lines_read) {
+            command = GET_LINES;
+        } else if (r.relays > 0 && !e.relays_read) {
+            command = GET_RELAYS;
+        } else {
+            e.info_complete = true;
+            continue;
         }
-        if (r.lines > 0 && !e.lines_read) {
-            port_.Send(GET_LINES, address, r.device_id, &ZERO, 1);
-            return;
+        if (command == GET_WHOIS) {
+            port_.Send(command, address, r.device_id, nullptr, 0);
+        } else {
+            port_.Send(command, address, r.device_id, &ZERO, 1);
         }
-        if (r.relays > 0 && !e.relays_read) {
-            port_.Send(GET_RELAYS, address, r.device_id, &ZERO, 1);
-            return;
-        }
-        e.info_complete = true;
+        bus.turn_from = i + 1;
+        return;
     }
 }

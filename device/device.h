@@ -93,6 +93,8 @@ private:
         std::uint8_t seen_address;
         std::uint32_t seen_time;
         char seen_name[DeviceNameSize];
+        // Where the next turn starts looking for a device to read.
+        int turn_from;
     };
 
     void StartService();

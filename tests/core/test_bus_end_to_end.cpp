@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -248,4 +249,46 @@ TEST_F(BusEndToEnd, StartFailsCleanlyOnAPortHeldElsewhere) {
         created += line.find("Инициализация процесса") != std::string::npos ? 1 : 0;
     }
     EXPECT_EQ(created, 1) << "the bus cycle thread is created once";
+}
+
+TEST_F(BusEndToEnd, APanelWhoseLoopsKeepChangingDoesNotStarveThePanelsAfterIt) {
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    // Panel 1 has loops to read at every turn while this runs.
+    std::atomic<bool> busy{true};
+    std::thread changer([this, &busy] {
+        std::uint32_t value = 0;
+        while (busy) {
+            value ^= 1;
+            TSimEvent e;
+            e.action = TSimAction::Loop;
+            e.device = 1;
+            e.index = 0;
+            e.value = value;
+            std::string error;
+            sim.Inject(e, error);
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    const auto lines_of = [](std::uint32_t id) {
+        return [id](const TSimJournalEntry& e) {
+            return e.kind == TSimEntryKind::Received && e.command == GET_LINES && e.device_id == id;
+        };
+    };
+    TSimJournalEntry read;
+    ASSERT_TRUE(sim.Journal().WaitFor(lines_of(0x11111111), 10000, &read));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 2, 3, 0x02)); // after panel 1 in the table
+    const std::uint64_t injected = sim.Journal().LastSeq();
+    const bool heard = sim.Journal().WaitFor(lines_of(0x22222222), 30000, &read, injected);
+    busy = false;
+    changer.join();
+    ASSERT_TRUE(heard);
+    // Counted in requests, not in time: panel 2 waits for at most one read of panel 1 besides
+    // the request already on its way.
+    int panel_1_first = 0;
+    for (const TSimJournalEntry& e : sim.Journal().Since(injected)) {
+        panel_1_first += e.seq < read.seq && lines_of(0x11111111)(e) ? 1 : 0;
+    }
+    EXPECT_LE(panel_1_first, 2);
+    EXPECT_TRUE(Eventually([this] { return CountRecords(0x22222222, LINE_STATE, 0x30002) == 1; }));
 }
