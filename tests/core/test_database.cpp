@@ -520,6 +520,11 @@ TEST_F(Database, ALockHeldLongerThanTheBusyTimeoutFailsTheCallOnly) {
     EXPECT_FALSE(db.UpdateDevice(Device(1, 5)));
     const std::vector<std::string> lines = Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "[5] database is locked"), 3);
+    // Met again at every answer of the device, the same failure is not logged again.
+    EXPECT_FALSE(db.InsertRecord(Record(1, 1)));
+    EXPECT_FALSE(db.UpdateDevice(Device(1, 5)));
+    const std::vector<std::string> again = Lines();
+    EXPECT_EQ(std::count(again.begin(), again.end(), "[5] database is locked"), 0);
     EXPECT_EQ(db.GetRecordCount(), 0);
     // Readers are not held up by a writer.
     std::vector<TRecordRow> rows(5);
@@ -528,6 +533,7 @@ TEST_F(Database, ALockHeldLongerThanTheBusyTimeoutFailsTheCallOnly) {
 
     ASSERT_EQ(other.Exec("COMMIT;"), SQLITE_OK);
     EXPECT_TRUE(db.InsertRecord(Record(1, 1)));
+    EXPECT_TRUE(Logged("База данных снова принимает записи"));
     EXPECT_TRUE(db.InsertDevice(Device(2, 2)));
     EXPECT_EQ(db.GetRecordCount(), 1) << "the other program's record is not this one's to count";
 }
