@@ -93,6 +93,23 @@ struct TSqlError {
     void Log(TLog* log, std::uint8_t level) const { TLog::Addf(log, level, "[%d] %s", code, text); }
 };
 
+// A write that keeps failing the same way (a locked, read-only or full database) is met again
+// at every answer of the device, several times a second: its error is logged once, until that
+// write succeeds again. `reported` is the operation's own, kept under its guard.
+void WriteFailed(TLog* log, int& reported, const TSqlError& error) {
+    if (error.code != reported) {
+        error.Log(log, LOG_TYPE_ERROR);
+        reported = error.code;
+    }
+}
+
+void WriteSucceeded(TLog* log, int& reported) {
+    if (reported != SQLITE_OK) {
+        reported = SQLITE_OK;
+        TLog::Add(log, "База данных снова принимает записи", LOG_TYPE_INFO);
+    }
+}
+
 // Holds the connection's own mutex, so that the error of a call is read before a call from
 // another thread can replace it.
 class TConnectionLock {
@@ -402,9 +419,10 @@ bool TSQLite::InsertDevice(const TDeviceRecord& device) {
     const bool inserted = statement.Step();
     const std::int64_t row = inserted ? statement.Int64(0) : 0;
     if (!statement.Finish()) {
-        error.Log(log_, LOG_TYPE_ERROR);
+        WriteFailed(log_, insert_device_error_, error);
         return false;
     }
+    WriteSucceeded(log_, insert_device_error_);
     if (inserted) {
         std::lock_guard counts(counts_lock_);
         devices_[device.device_id].has_row = true;
@@ -424,9 +442,10 @@ bool TSQLite::UpdateDevice(const TDeviceRecord& device) {
     TStatement statement(db_, UpdateDeviceText, error);
     BindDevice(statement, device);
     if (!statement.Finish()) {
-        error.Log(log_, LOG_TYPE_ERROR);
+        WriteFailed(log_, update_device_error_, error);
         return false;
     }
+    WriteSucceeded(log_, update_device_error_);
     return true;
 }
 
@@ -445,9 +464,10 @@ bool TSQLite::InsertRecord(const TEventRecord& record) {
     const std::int64_t id = statement.Step() ? statement.Int64(0) : 0;
     // The insert is committed by the step that finishes the statement.
     if (!statement.Finish()) {
-        error.Log(log_, LOG_TYPE_ERROR);
+        WriteFailed(log_, insert_record_error_, error);
         return false;
     }
+    WriteSucceeded(log_, insert_record_error_);
     std::lock_guard counts(counts_lock_);
     ++record_count_;
     last_record_id_ = std::max(last_record_id_, id);

@@ -21,10 +21,11 @@ class TSettings;
 // only code that speaks to the database.
 //
 // Every operation runs on its caller's thread, returns false (or 0 for a count) and logs the
-// reason when it fails; nothing throws. Two calls of the same operation never overlap; calls of
-// different operations may run at once, from any thread. Init and Close wait until no operation
-// is in progress, so a page load still running when the service stops cannot outlive the
-// connection.
+// reason when it fails; nothing throws. A writing operation that keeps failing with the same
+// error logs it once, and logs "База данных снова принимает записи" when it next succeeds.
+// Two calls of the same operation never overlap; calls of different operations may run at
+// once, from any thread. Init and Close wait until no operation is in progress, so a page load
+// still running when the service stops cannot outlive the connection.
 //
 // Counting records per type with count( * ) scans the whole table, which takes seconds after a
 // few years of events. The counts are therefore taken once when the database opens (over an
@@ -124,6 +125,11 @@ private:
     std::mutex update_device_guard_;
     std::mutex insert_record_guard_;
     std::mutex recount_guard_;
+
+    // The error each writing operation last logged (SQLITE_OK: none), under its guard.
+    int insert_device_error_ = 0;
+    int update_device_error_ = 0;
+    int insert_record_error_ = 0;
 
     // The counts, raised together with the last ids so that a page query sees them agree.
     mutable std::mutex counts_lock_;

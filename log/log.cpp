@@ -257,7 +257,19 @@ void TLog::Flush() {
 void TLog::WriteFileLine(const char* text, std::size_t length) {
     int fd = OpenForAppend(path_);
     if (fd < 0) {
+        const int error = errno;
+        // Shown once, in the pane, until the file opens again: the file itself cannot take it,
+        // and a line per line would bury the pane.
+        if (!file_failure_reported_) {
+            file_failure_reported_ = true;
+            Addf(this, LOG_TYPE_ERROR, "Ошибка записи в файл лога %s: %s", path_,
+                 GetLastErrorText(error));
+        }
         return;
+    }
+    if (file_failure_reported_) {
+        file_failure_reported_ = false;
+        Addf(this, LOG_TYPE_INFO, "Запись в файл лога %s возобновлена", path_);
     }
     struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_size > RotateSize) {

@@ -1,7 +1,8 @@
 #pragma once
 
 // The application log: one call, TLog::Add, from any thread; a GUI-thread flush appends the
-// waiting lines to the log file (Windows-1251, CR LF) and to the log pane.
+// waiting lines to the log file (Windows-1251, CR LF) and to the log pane. A file that cannot
+// be opened is reported once, in the pane, and written again as soon as it opens.
 //
 // A null log does nothing. Calling a member through a null pointer is undefined, so code that
 // may hold a null log calls the static forms: TLog::Add(log, text, level) and
@@ -127,6 +128,7 @@ private:
     TClock clock_;
     bool timer_on_ = false;
     bool rotate_failure_reported_ = false;
+    bool file_failure_reported_ = false; // GUI thread only, as is every file write
 
     // Guards the queue and its counters; Add holds it only to stamp and copy one slot.
     mutable std::mutex queue_lock_;

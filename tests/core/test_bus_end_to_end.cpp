@@ -1,120 +1,19 @@
 // The real service (port, bus cycle, handlers, database) against the bus simulator on the other
 // side of a pseudo-terminal.
 #include "records/record_types.h"
-#include "sim/bus_sim.h"
-#include "support/device_fixture.h"
+#include "support/bus_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int COM = 9;
-
-TSimDeviceConfig Panel(int key, std::uint32_t id, int lines, int relays) {
-    TSimDeviceConfig c;
-    c.key = key;
-    c.address = static_cast<std::uint8_t>(key);
-    c.id = id;
-    c.factory_name = "Прибор-" + std::to_string(key);
-    c.user_name = "Этаж " + std::to_string(key);
-    c.lines = static_cast<std::uint16_t>(lines);
-    c.sensors = 2;
-    c.relays = static_cast<std::uint16_t>(relays);
-    c.remote = 0x3FF;
-    c.state = 1;
-    return c;
-}
-
-class BusEndToEnd : public ::testing::Test, public DeviceFixture {
-protected:
-    void SetUp() override {
-        TComp32::SetPortsDir(dir.path());
-        settings.com_num = COM;
-        scenario.devices = {Panel(1, 0x11111111, 8, 4), Panel(2, 0x22222222, 4, 0),
-                            Panel(3, 0x33333333, 0, 2)};
-        ASSERT_TRUE(StartSim());
-    }
-    void TearDown() override {
-        device->SetService(false);
-        sim.Stop();
-        TComp32::SetPortsDir("ports");
-    }
-
-    bool StartSim(TSimPace pace = TSimPace::Fast, std::size_t chunk = 0) {
-        TSimOptions options;
-        options.ports_dir = dir.path();
-        options.com = COM;
-        options.pace = pace;
-        options.chunk = chunk;
-        std::string error;
-        const bool ok = sim.Start(options, scenario, error);
-        EXPECT_TRUE(ok) << error;
-        return ok;
-    }
-
-    // Waits up to `seconds` for a condition of the workstation's side.
-    static bool Eventually(const std::function<bool()>& condition, int seconds = 20) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (std::chrono::steady_clock::now() < end) {
-            if (condition()) {
-                return true;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return condition();
-    }
-
-    int CountRecords(std::uint32_t id, int type, std::int32_t value = -1) const {
-        int n = 0;
-        for (const StoredRecord& r : Records()) {
-            n += r.device_id == id && r.type == type && (value < 0 || r.value == value) ? 1 : 0;
-        }
-        return n;
-    }
-
-    bool AllComplete() {
-        if (device->GetCount() != 3) {
-            return false;
-        }
-        for (int i = 0; i < 3; ++i) {
-            if (!device->GetItem(i)->info_complete) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool Inject(TSimAction action, int key, int index, std::uint32_t value) {
-        TSimEvent e;
-        e.action = action;
-        e.device = key;
-        e.index = index;
-        e.value = value;
-        std::string error;
-        const bool ok = sim.Inject(e, error);
-        EXPECT_TRUE(ok) << error;
-        return ok;
-    }
-
-    bool LogHas(std::uint8_t level, const std::string& text) {
-        for (const std::string& line : LogLines(level)) {
-            if (line.find(text) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    TSimScenario scenario;
-    TBusSim sim;
-};
+using BusEndToEnd = BusFixture;
 
 } // namespace
 
@@ -202,11 +101,8 @@ TEST_F(BusEndToEnd, UnpluggedAdapterIsReportedOnceAndReopenedWhenItComesBack) {
     sim.Stop(); // the line goes dead and its link disappears
     ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_ERROR, "Ошибка чтения COM порта"); }));
     std::this_thread::sleep_for(2500ms);
-    int reports = 0;
-    for (const std::string& line : LogLines(LOG_TYPE_ERROR)) {
-        reports += line.find("Ошибка чтения COM порта") != std::string::npos ? 1 : 0;
-    }
-    EXPECT_EQ(reports, 1) << "logged once, not at every read";
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка чтения COM порта"), 1)
+        << "logged once, not at every read";
 
     ASSERT_TRUE(StartSim());
     ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт снова доступен"); }));
@@ -244,11 +140,8 @@ TEST_F(BusEndToEnd, StartFailsCleanlyOnAPortHeldElsewhere) {
     other.Close();
     device->SetService(true);
     EXPECT_TRUE(device->IsRunning());
-    int created = 0;
-    for (const std::string& line : LogLines(LOG_TYPE_INFO)) {
-        created += line.find("Инициализация процесса") != std::string::npos ? 1 : 0;
-    }
-    EXPECT_EQ(created, 1) << "the bus cycle thread is created once";
+    EXPECT_EQ(CountLog(LOG_TYPE_INFO, "Инициализация процесса"), 1)
+        << "the bus cycle thread is created once";
 }
 
 TEST_F(BusEndToEnd, APanelWhoseLoopsKeepChangingDoesNotStarveThePanelsAfterIt) {

@@ -11,10 +11,8 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -22,6 +20,7 @@
 #include "support/fake_log_pane.h"
 #include "support/fake_settings.h"
 #include "support/temp_dir.h"
+#include "support/without_file_override.h"
 
 namespace {
 
@@ -491,38 +490,6 @@ TEST_F(Database, ADamagedPageEndsTheReadWithTheRowsBeforeIt) {
     EXPECT_EQ(Ids(rows, count), (std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
 }
 
-namespace {
-
-// Root writes any file whatever its mode bits; this thread gives up that right for a while, so
-// that a read-only file is read-only here too.
-class WithoutFileOverride {
-public:
-    WithoutFileOverride() {
-        header_.version = _LINUX_CAPABILITY_VERSION_3;
-        if (::syscall(SYS_capget, &header_, saved_) != 0) {
-            return;
-        }
-        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &=
-            ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH) | (1U << CAP_FOWNER));
-        changed_ = ::syscall(SYS_capset, &header_, reduced) == 0;
-    }
-    ~WithoutFileOverride() {
-        if (changed_) {
-            ::syscall(SYS_capset, &header_, saved_);
-        }
-    }
-    WithoutFileOverride(const WithoutFileOverride&) = delete;
-    WithoutFileOverride& operator=(const WithoutFileOverride&) = delete;
-
-private:
-    __user_cap_header_struct header_{};
-    __user_cap_data_struct saved_[2]{};
-    bool changed_ = false;
-};
-
-} // namespace
-
 TEST_F(Database, AReadOnlyFileFailsUntilItMayBeWritten) {
     ASSERT_TRUE(db.Init(path));
     ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
@@ -553,6 +520,11 @@ TEST_F(Database, ALockHeldLongerThanTheBusyTimeoutFailsTheCallOnly) {
     EXPECT_FALSE(db.UpdateDevice(Device(1, 5)));
     const std::vector<std::string> lines = Lines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "[5] database is locked"), 3);
+    // Met again at every answer of the device, the same failure is not logged again.
+    EXPECT_FALSE(db.InsertRecord(Record(1, 1)));
+    EXPECT_FALSE(db.UpdateDevice(Device(1, 5)));
+    const std::vector<std::string> again = Lines();
+    EXPECT_EQ(std::count(again.begin(), again.end(), "[5] database is locked"), 0);
     EXPECT_EQ(db.GetRecordCount(), 0);
     // Readers are not held up by a writer.
     std::vector<TRecordRow> rows(5);
@@ -561,6 +533,7 @@ TEST_F(Database, ALockHeldLongerThanTheBusyTimeoutFailsTheCallOnly) {
 
     ASSERT_EQ(other.Exec("COMMIT;"), SQLITE_OK);
     EXPECT_TRUE(db.InsertRecord(Record(1, 1)));
+    EXPECT_TRUE(Logged("База данных снова принимает записи"));
     EXPECT_TRUE(db.InsertDevice(Device(2, 2)));
     EXPECT_EQ(db.GetRecordCount(), 1) << "the other program's record is not this one's to count";
 }

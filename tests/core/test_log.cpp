@@ -268,14 +268,47 @@ TEST_F(LogTest, LinesWaitWhileThePaneDoesNotExist) {
     EXPECT_EQ(pane_.lines.size(), 1u);
 }
 
-TEST_F(LogTest, UnwritableFileStillFeedsThePane) {
-    path_ = dir_.file("missing-folder/ktev.log");
+TEST_F(LogTest, UnwritableFolderIsReportedOnceAndTheFileResumesWhenItComesBack) {
+    // Root writes into any folder, so the folder is made impossible: a file stands in its place.
+    const std::string folder = dir_.file("logs");
+    path_ = folder + "/ktev.log";
+    ASSERT_TRUE(std::ofstream(folder).good());
     auto log = MakeLog(&pane_);
-    log->Add("pane only", LOG_TYPE_ERROR);
-    log->Flush();
+    const auto errors = [this] {
+        int n = 0;
+        for (const auto& line : pane_.lines) {
+            n += line.text.find("Ошибка записи в файл лога " + path_ + ": [") != std::string::npos
+                     ? 1
+                     : 0;
+        }
+        return n;
+    };
+    for (int i = 0; i < 3; ++i) {
+        log->Add("pane only", LOG_TYPE_ERROR);
+        log->Flush();
+    }
     EXPECT_EQ(log->GetQueuePos(), 0);
-    ASSERT_EQ(pane_.lines.size(), 1u);
-    EXPECT_TRUE(pane_.lines[0].text.ends_with("pane only"));
+    EXPECT_EQ(pane_.lines.size(), 4u) << "three lines and one report";
+    EXPECT_EQ(errors(), 1);
+    EXPECT_NE(pane_.lines[1].text.find(": [20] "), std::string::npos) << pane_.lines[1].text;
+
+    ASSERT_EQ(::unlink(folder.c_str()), 0);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    log->Add("back in the file", LOG_TYPE_INFO);
+    log->Flush();
+    const std::vector<std::string> lines = FileLines(path_);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[0].ends_with("back in the file"));
+    EXPECT_TRUE(lines[1].ends_with(Utf8ToCp1251("Запись в файл лога " + path_ + " возобновлена")));
+
+    // A second outage is reported again, once.
+    ASSERT_EQ(::unlink(path_.c_str()), 0);
+    ASSERT_EQ(::rmdir(folder.c_str()), 0);
+    for (int i = 0; i < 3; ++i) {
+        log->Add("pane only again", LOG_TYPE_ERROR);
+        log->Flush();
+    }
+    EXPECT_EQ(errors(), 2);
 }
 
 TEST_F(LogTest, TimerDrivesTheFlush) {

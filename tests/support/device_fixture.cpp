@@ -15,11 +15,12 @@ void RecordingViews::Note(char c) {
     calls_.push_back(c);
 }
 
-DeviceFixture::DeviceFixture(const std::string& catalogue_dir) : db_path(dir.file("test.db")) {
+DeviceFixture::DeviceFixture(const std::string& catalogue_dir, int busy_timeout_ms)
+    : db_path(dir.file("test.db")) {
     settings.SetDBFile(db_path);
     log = std::make_unique<TLog>(&pane, nullptr, dir.file("test.log"));
     log->IsLogDebug = false;
-    sqlite = std::make_unique<TSQLite>(log.get(), settings);
+    sqlite = std::make_unique<TSQLite>(log.get(), settings, busy_timeout_ms);
     sound = std::make_unique<TSound>(log.get(), &settings, &sound_output);
     TRecordLinks links;
     links.log = log.get();

@@ -59,7 +59,9 @@ struct StoredRecord {
 class DeviceFixture {
 public:
     // The catalogue comes from `catalogue_dir`; by default the shipped one beside the tests.
-    explicit DeviceFixture(const std::string& catalogue_dir = ProgramDir());
+    // Fault tests shorten the database's busy timeout.
+    explicit DeviceFixture(const std::string& catalogue_dir = ProgramDir(),
+                           int busy_timeout_ms = TSQLite::BusyTimeoutMs);
     ~DeviceFixture();
 
     // Every record in the order stored.

@@ -1,6 +1,8 @@
 #include "support/temp_dir.h"
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdlib.h>
 
 TempDir::TempDir() {
@@ -15,4 +17,11 @@ TempDir::~TempDir() {
     if (!path_.empty()) {
         std::filesystem::remove_all(path_, ec);
     }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream data;
+    data << in.rdbuf();
+    return data.str();
 }

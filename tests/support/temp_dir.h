@@ -16,3 +16,6 @@ public:
 private:
     std::string path_;
 };
+
+// The bytes of a file; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
