@@ -44,12 +44,12 @@ bool TRecord::AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& 
     }
     TMessageStyle message_style;
     std::string text;
-    const bool made = GetRecordMessage(type, value, true, message_style, text);
+    // A catalogue broken while the program runs costs the text and colours (the formatter logs
+    // why), never the event: it is stored, counted and sounded as any other, and reported as
+    // taken in so the caller does not store it again at the device's next answer.
+    GetRecordMessage(type, value, true, message_style, text);
     // The caller's cell is drawn from by other threads: one store moves the whole style.
     style.Store(message_style);
-    if (!made) {
-        return false;
-    }
     links_.sqlite->RecountRecordsMaskCount();
     const int level = SoundLevelFor(type, value);
     if (level >= 0) {

@@ -108,14 +108,16 @@ protected:
 
 } // namespace
 
-TEST_F(EventRecordingBrokenCatalogue, RowStaysButTheCallFailsWithTheDefaultStyle) {
+TEST_F(EventRecordingBrokenCatalogue, EventIsStoredOnceCountedAndSoundedWithTheDefaultStyle) {
     TStyleCell cell;
     cell.Store(TMessageStyle{0x111111, 0x222222, true, false, false, false});
     sound->SetSound(SOUND_OFF);
     const int counted = sqlite->GetRecordsMaskCount();
-    EXPECT_FALSE(record->AddRecord(ID, DEVICE_STATE, cell, 3));
+    // Taken in: the caller must not store it again at the next answer.
+    EXPECT_TRUE(record->AddRecord(ID, DEVICE_STATE, cell, 3));
     EXPECT_EQ(NewRecords(), (Stored{{ID, DEVICE_STATE, 3}}));
     EXPECT_EQ(cell.Load(), TMessageStyle{});
-    EXPECT_EQ(sound->GetSound(), SOUND_OFF) << "no alarm for a record whose message failed";
-    EXPECT_EQ(sqlite->GetRecordsMaskCount(), counted) << "the masked count is not renewed";
+    EXPECT_EQ(sound->GetSound(), SOUND_ALARM) << "an alarm sounds whatever its text";
+    EXPECT_EQ(sqlite->GetRecordsMaskCount(), counted + 1);
+    EXPECT_FALSE(LogLines(LOG_TYPE_ERROR).empty()) << "the formatter says what is wrong";
 }
