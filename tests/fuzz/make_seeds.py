@@ -63,6 +63,11 @@ SEEDS = {
     + answer(REMOTE_SYNCHRO_TIME),
     "loss": whois() + silence(40) + answer(GET_SENSORS),
 }
+# One device more than the table holds, each with an id of its own.
+SEEDS["table_full"] = b"".join(
+    bytes([4, GET_STATE, n]) + struct.pack("<I", 0x10000 + n) + bytes([15]) + bytes(15)
+    for n in range(65)
+)
 for command in REMOTE_COMMANDS:
     SEEDS[f"remote_{command}"] = (
         whois() + operator(command, 1, 1) + request(FIND_DEVICE) + answer(command)
