@@ -72,6 +72,15 @@ public:
         if (format.find('%') == std::string_view::npos && (!ok || out != format)) {
             __builtin_trap();
         }
+        CheckText(out);
+    }
+
+    // Everything a message is made of came from Windows-1251: the text must go back to it
+    // whole, with no character cut by a width or a precision.
+    static void CheckText(const std::string& text) {
+        if (Cp1251ToUtf8(Utf8ToCp1251(text)) != text) {
+            __builtin_trap();
+        }
     }
 
     // The record messages of one type and value over a catalogue whose section for the type
@@ -96,6 +105,7 @@ public:
             TMessageStyle style;
             std::string message;
             record_->GetRecordMessage(type, value, for_record, style, message);
+            CheckText(message);
             if (style.font_color > TMessageStyle::COLOR_MASK ||
                 style.bg_color > TMessageStyle::COLOR_MASK) {
                 __builtin_trap();
