@@ -34,9 +34,15 @@ for t in "${targets[@]}"; do
     echo "fuzz: $t stopped with status $status: see $log"
     exit "$status"
   fi
-  # Keep only the inputs that add coverage.
+  # Keep only the inputs that add coverage; when that still leaves too many to keep in the
+  # repository, only those that add edges.
   merged=$(mktemp -d)
   build-fuzz/tests/fuzz/"$t" -merge=1 "$merged" "$corpus" "$work" >/dev/null 2>&1
+  if [ "$(find "$merged" -type f | wc -l)" -gt 400 ]; then
+    rm -rf "$merged"
+    merged=$(mktemp -d)
+    build-fuzz/tests/fuzz/"$t" -merge=1 -use_counters=0 "$merged" "$corpus" "$work" >/dev/null 2>&1
+  fi
   rm -rf "$corpus" "$work"
   mv "$merged" "$corpus"
 done
