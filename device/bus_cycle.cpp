@@ -79,18 +79,21 @@ void TDevice::DeviceThreadCoreFunction() {
         const std::uint64_t t1 = TComp32::GetMsTime();
         CheckOnline(static_cast<std::int32_t>(t1 - t0));
         bus->held += got;
-        while (bus->held > 0) {
-            int consumed = 0;
-            const bool frame = port_.Parse(bus->receive, bus->held, consumed, flush);
-            if (consumed == 0) {
-                break;
-            }
-            bus->held -= consumed;
-            std::memmove(bus->receive, bus->receive + consumed,
-                         static_cast<std::size_t>(bus->held));
-            if (frame) {
-                Dispatch(*bus);
-            }
+        TakeFrames(*bus, flush);
+    }
+}
+
+void TDevice::TakeFrames(TBusState& bus, bool flush) {
+    while (bus.held > 0) {
+        int consumed = 0;
+        const bool frame = port_.Parse(bus.receive, bus.held, consumed, flush);
+        if (consumed == 0) {
+            break;
+        }
+        bus.held -= consumed;
+        std::memmove(bus.receive, bus.receive + consumed, static_cast<std::size_t>(bus.held));
+        if (frame) {
+            Dispatch(bus);
         }
     }
 }

@@ -81,11 +81,10 @@ public:
                                    std::uint8_t value);
     void CmdCoreRemoteRelayMode(std::uint32_t device_id, std::uint16_t number, std::uint8_t value);
 
-private:
+    // --- The bus cycle's own step, public so the dispatch fuzzer drives the very same path.
     static constexpr int RECEIVE_SIZE = 16384;
-    static constexpr int READ_TIMEOUT_MS = 1000;
 
-    // What the bus cycle remembers between frames.
+    // What the bus cycle remembers between frames (zero-filled at the start).
     struct TBusState {
         std::uint8_t receive[RECEIVE_SIZE];
         int held;
@@ -96,6 +95,13 @@ private:
         // Where the next turn starts looking for a device to read.
         int turn_from;
     };
+
+    // Parses the `held` bytes at the front of the receive buffer and dispatches every frame
+    // found; leaves the undecided rest at the front. flush: the read timed out.
+    void TakeFrames(TBusState& bus, bool flush);
+
+private:
+    static constexpr int READ_TIMEOUT_MS = 1000;
 
     void StartService();
     void StopService();
