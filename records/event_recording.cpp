@@ -39,7 +39,13 @@ bool TRecord::AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& 
     event.utime = static_cast<std::int32_t>(std::time(nullptr));
     event.type = static_cast<std::int8_t>(type);
     event.value = value;
+    const int level = SoundLevelFor(type, value);
     if (links_.sqlite == nullptr || !links_.sqlite->InsertRecord(event)) {
+        // A full disk or a locked file may keep the event out for hours, retried at every
+        // answer of the device: its alarm must be heard meanwhile all the same.
+        if (level >= 0) {
+            TSound::SetSound(links_.sound, static_cast<TSoundLevel>(level));
+        }
         return false;
     }
     TMessageStyle message_style;
@@ -51,7 +57,6 @@ bool TRecord::AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& 
     // The caller's cell is drawn from by other threads: one store moves the whole style.
     style.Store(message_style);
     links_.sqlite->RecountRecordsMaskCount();
-    const int level = SoundLevelFor(type, value);
     if (level >= 0) {
         TSound::SetSound(links_.sound, static_cast<TSoundLevel>(level));
     }

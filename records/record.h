@@ -55,8 +55,8 @@ public:
 
     // Records an event: stores it with the current time, makes its message into the caller's
     // style cell, renews the count of listed records and asks for the sound the event calls
-    // for. False only when it was not stored (nothing else is done); a message that fails
-    // leaves the default style. Logs nothing of its own.
+    // for. False only when it was not stored: then only the sound is asked for; a message that
+    // fails leaves the default style. Logs nothing of its own.
     bool AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& style,
                    std::int32_t value);
 

@@ -71,7 +71,7 @@ TEST_F(EventRecording, SoundLevelsFollowTypeAndCodeByte) {
     EXPECT_EQ(NewRecords().size(), 16u);
 }
 
-TEST_F(EventRecording, InactiveDatabaseTouchesNothing) {
+TEST_F(EventRecording, EventTheDatabaseCannotTakeTouchesNothingButStillSounds) {
     sqlite->Close();
     TStyleCell cell;
     const TMessageStyle marked{0x111111, 0x222222, true, false, false, false};
@@ -79,7 +79,10 @@ TEST_F(EventRecording, InactiveDatabaseTouchesNothing) {
     sound->SetSound(SOUND_OFF);
     EXPECT_FALSE(record->AddRecord(ID, LOSS_DEVICE, cell, 0));
     EXPECT_EQ(cell.Load(), marked);
-    EXPECT_EQ(sound->GetSound(), SOUND_OFF);
+    EXPECT_EQ(sound->GetSound(), SOUND_LOSS_DEVICE);
+    sound->SetSound(SOUND_OFF);
+    EXPECT_FALSE(record->AddRecord(ID, LINE_STATE, cell, 0x0001));
+    EXPECT_EQ(sound->GetSound(), SOUND_OFF) << "an event with no sound of its own asks for none";
 }
 
 namespace {
