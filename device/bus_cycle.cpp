@@ -220,20 +220,25 @@ void TDevice::PcTurn(TBusState& bus) {
     }
     static constexpr std::uint8_t ZERO = 0;
     const int count = GetCount();
-    // Each turn looks from the device after the last one read: a panel whose loops keep changing
-    // must not keep the panels after it from ever being read.
+    // Each turn looks from the device after the last one read, and a device with both loops and
+    // relays to read takes them in turn: loops that keep changing must not keep the panels after
+    // it, or its own relays, from ever being read.
     for (int k = 0; k < count; ++k) {
         const int i = (bus.turn_from + k) % count;
         TDeviceEntry& e = devices_[i];
         const TDeviceRecord r = e.record.Get();
         const auto address = static_cast<std::uint8_t>(r.address);
+        const bool lines = r.lines > 0 && !e.lines_read;
+        const bool relays = r.relays > 0 && !e.relays_read;
         std::uint8_t command = 0;
         if (!e.whois_read) {
             command = GET_WHOIS;
-        } else if (r.lines > 0 && !e.lines_read) {
+        } else if (lines && (!relays || !bus.relays_next[i])) {
             command = GET_LINES;
-        } else if (r.relays > 0 && !e.relays_read) {
+            bus.relays_next[i] = true;
+        } else if (relays) {
             command = GET_RELAYS;
+            bus.relays_next[i] = false;
         } else {
             e.info_complete = true;
             continue;

@@ -94,6 +94,8 @@ public:
         char seen_name[DeviceNameSize];
         // Where the next turn starts looking for a device to read.
         int turn_from;
+        // Per device: its relays go before its loops when both are to be read.
+        bool relays_next[MAX_DEVICES];
     };
 
     // Parses the `held` bytes at the front of the receive buffer and dispatches every frame

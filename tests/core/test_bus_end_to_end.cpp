@@ -144,7 +144,7 @@ TEST_F(BusEndToEnd, StartFailsCleanlyOnAPortHeldElsewhere) {
         << "the bus cycle thread is created once";
 }
 
-TEST_F(BusEndToEnd, APanelWhoseLoopsKeepChangingDoesNotStarveThePanelsAfterIt) {
+TEST_F(BusEndToEnd, LoopsThatKeepChangingStarveNeitherOtherPanelsNorTheirOwnRelays) {
     device->SetService(true);
     ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
     // Panel 1 has loops to read at every turn while this runs.
@@ -163,25 +163,35 @@ TEST_F(BusEndToEnd, APanelWhoseLoopsKeepChangingDoesNotStarveThePanelsAfterIt) {
             std::this_thread::sleep_for(1ms);
         }
     });
-    const auto lines_of = [](std::uint32_t id) {
-        return [id](const TSimJournalEntry& e) {
-            return e.kind == TSimEntryKind::Received && e.command == GET_LINES && e.device_id == id;
+    const auto read_of = [](std::uint8_t command, std::uint32_t id) {
+        return [command, id](const TSimJournalEntry& e) {
+            return e.kind == TSimEntryKind::Received && e.command == command && e.device_id == id;
         };
     };
     TSimJournalEntry read;
-    ASSERT_TRUE(sim.Journal().WaitFor(lines_of(0x11111111), 10000, &read));
-    ASSERT_TRUE(Inject(TSimAction::Loop, 2, 3, 0x02)); // after panel 1 in the table
+    ASSERT_TRUE(sim.Journal().WaitFor(read_of(GET_LINES, 0x11111111), 10000, &read));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 2, 3, 0x02)); // panel 2, after panel 1 in the table
+    ASSERT_TRUE(Inject(TSimAction::Relay, 1, 1, 1));   // relay 2 of panel 1
     const std::uint64_t injected = sim.Journal().LastSeq();
-    const bool heard = sim.Journal().WaitFor(lines_of(0x22222222), 30000, &read, injected);
+    TSimJournalEntry panel_2;
+    TSimJournalEntry relays;
+    const bool heard =
+        sim.Journal().WaitFor(read_of(GET_LINES, 0x22222222), 30000, &panel_2, injected) &&
+        sim.Journal().WaitFor(read_of(GET_RELAYS, 0x11111111), 30000, &relays, injected);
     busy = false;
     changer.join();
     ASSERT_TRUE(heard);
-    // Counted in requests, not in time: panel 2 waits for at most one read of panel 1 besides
-    // the request already on its way.
-    int panel_1_first = 0;
+    // Counted in requests, not in time: each waits for at most one read of panel 1's loops
+    // besides the request already on its way.
+    int before_panel_2 = 0;
+    int before_relays = 0;
     for (const TSimJournalEntry& e : sim.Journal().Since(injected)) {
-        panel_1_first += e.seq < read.seq && lines_of(0x11111111)(e) ? 1 : 0;
+        const bool loops_of_1 = read_of(GET_LINES, 0x11111111)(e);
+        before_panel_2 += loops_of_1 && e.seq < panel_2.seq ? 1 : 0;
+        before_relays += loops_of_1 && e.seq < relays.seq ? 1 : 0;
     }
-    EXPECT_LE(panel_1_first, 2);
+    EXPECT_LE(before_panel_2, 2);
+    EXPECT_LE(before_relays, 2);
     EXPECT_TRUE(Eventually([this] { return CountRecords(0x22222222, LINE_STATE, 0x30002) == 1; }));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(0x11111111, RELAY_STATE, 0x10001) == 1; }));
 }
