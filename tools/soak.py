@@ -112,12 +112,15 @@ def read_between(reads, key, start, stop):
     return n < len(times) and times[n] < stop
 
 
-def compare(sim, reads, db, end_s, cycle):
+def compare(sim, reads, db, end_s, cycle, max_wait):
     """Matches each item's recorded values against the values it took, in order. A value left
     out is excusable only when the program could not have read it (the item changed again
     before the next read of it), or when it is the value the program last knew (it came back
-    before the program saw it leave)."""
+    before the program saw it leave). A value of loops or relays the program left unread for
+    longer than `max_wait` seconds counts as starved: the program must read every panel in
+    bounded time."""
     result = {"changes": 0, "recorded": 0, "unheard": 0, "returned": 0, "missed": 0,
+              "starved": 0,
               "invented": 0,
               "duplicates": 0, "unheard_longest": 0.0, "examples": []}
     for key in set(sim) | set(db):
@@ -145,24 +148,30 @@ def compare(sim, reads, db, end_s, cycle):
                 result["invented"] += 1
                 result["examples"].append(("not made by the simulator", key, value))
                 continue
-            skip_values(taken, j, k, end_s, reads, cycle, key, known, result)
+            skip_values(taken, j, k, end_s, reads, (cycle, max_wait), key, known, result)
             result["recorded"] += 1
             known[0] = value
             j = k + 1
-        skip_values(taken, j, len(taken), end_s, reads, cycle, key, known, result)
+        skip_values(taken, j, len(taken), end_s, reads, (cycle, max_wait), key, known, result)
     return result
 
 
-def skip_values(taken, start, stop, end_s, reads, cycle, key, known, result):
+def skip_values(taken, start, stop, end_s, reads, limits, key, known, result):
+    cycle, max_wait = limits
     for n in range(start, stop):
         if taken[n][1] == known[0]:
             result["returned"] += 1
             continue
         lived = (taken[n + 1][0] if n + 1 < len(taken) else end_s) - taken[n][0]
         if key[2] < 0:
-            heard = lived > cycle
+            # Cycles differ in length with the reads made in the program's turns.
+            heard = lived > 2 * cycle
         else:
             heard = read_between(reads, key, taken[n][0], taken[n][0] + lived)
+            if not heard and lived > max_wait:
+                result["starved"] += 1
+                result["examples"].append(("left unread for %.1f s" % lived, key, taken[n][1]))
+                continue
         if not heard:
             result["unheard"] += 1
             result["unheard_longest"] = max(result["unheard_longest"], lived)
@@ -190,11 +199,15 @@ def main():
     ap.add_argument("--settle", type=float, default=0,
                     help="after the changes, seconds with no new record before the program is "
                          "closed (default: 1.5 s per device)")
+    ap.add_argument("--max-wait", type=float, default=0,
+                    help="longest a changed loop or relay may wait to be read (default: 2 s per "
+                         "device + 30 s)")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--com", type=int, default=100)
     args = ap.parse_args()
     discovery = args.discovery or 2.5 * args.devices + 10
     settle = args.settle or 1.5 * args.devices + 10
+    max_wait = args.max_wait or 2 * args.devices + 30
     folder = args.folder or tempfile.mkdtemp(prefix="ktev-soak-")
     ws = Workstation(args.build, folder, args.com)
     print("soak: folder %s, %d devices, %.1f changes/s for %.1f min after %.0f s of discovery"
@@ -248,7 +261,7 @@ def main():
     cycles = int(m.group(1)) if m else 0
     # The program hears the panels' own states in every poll cycle.
     cycle = sim_s / cycles if cycles else settle
-    result = compare(sim_items, reads, db_items, end_s, cycle)
+    result = compare(sim_items, reads, db_items, end_s, cycle, max_wait)
 
     with open(Path(folder) / "samples.csv", "w") as f:
         f.write("seconds,VmRSS_KiB,VmHWM_KiB,threads\n")
@@ -271,8 +284,8 @@ def main():
                         % (found, args.devices))
     if code != 0:
         failures.append("the program ended with code %d on SIGTERM" % code)
-    if result["missed"] or result["invented"] or result["duplicates"]:
-        failures.append("records missed, duplicated or not made by the simulator")
+    if result["missed"] or result["invented"] or result["duplicates"] or result["starved"]:
+        failures.append("records missed, duplicated, not made by the simulator or left unread")
     # Caches fill in the first half; flat means the second half adds no more than 5 % + 4 MiB.
     if rss_last > rss_middle * 1.05 + 4:
         failures.append("memory grew from %.1f to %.1f MiB in the second half"
@@ -291,8 +304,9 @@ def main():
           " a poll cycle took %.1f s)" % (result["unheard"], result["unheard_longest"], cycle))
     print("soak:   came back to the value the program knew before it could read them: %d"
           % result["returned"])
-    print("soak:   missed: %d, duplicated: %d, not made by the simulator: %d"
-          % (result["missed"], result["duplicates"], result["invented"]))
+    print("soak:   missed: %d, left unread over %.0f s: %d, duplicated: %d, not made by the "
+          "simulator: %d" % (result["missed"], max_wait, result["starved"], result["duplicates"],
+                             result["invented"]))
     print("soak: memory (VmRSS, MiB) %.1f in the first tenth of the changes, %.1f in the middle,"
           " %.1f in the last; peak (VmHWM) %.1f" % (rss_first, rss_middle, rss_last,
                                                      samples[-1]["VmHWM"] / 1024))
