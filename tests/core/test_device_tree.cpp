@@ -383,6 +383,7 @@ TEST_F(DeviceTree, GivenBackTreesAreFreedWhileRebuildsGoOn) {
     ASSERT_TRUE(sink.WaitReady(2));
     std::lock_guard lock(sink.mutex);
     EXPECT_TRUE(freed_before_next);
+    sink.on_ready = nullptr; // it refers to this test's locals
 }
 
 // Requests from several threads while the table changes: the tree built after the last request
