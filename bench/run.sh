@@ -2,9 +2,10 @@
 # Builds the benchmarks and the program (Release, in their own build folder), runs every
 # benchmark and the memory figures of the running program, and prints one table (Markdown).
 #
-#   bash bench/run.sh                       about 12 minutes (the first run fills 10^7 records:
-#                                           about 2 minutes more)
-#   KTEV_BENCH_QUICK=1 bash bench/run.sh    no 10^7 records, memory runs of 20 s: about 4 minutes
+#   bash bench/run.sh                       about 6 minutes once built (2 of them the memory
+#                                           runs); the first run also writes 10^7 records,
+#                                           20 s on an idle machine, minutes on a busy one
+#   KTEV_BENCH_QUICK=1 bash bench/run.sh    no 10^7 records, memory runs of 20 s: about 3 minutes
 #
 # KTEV_BENCH_BUILD_DIR picks the build folder (build-bench). The raw results (Google Benchmark
 # JSON, the GUI swap's text, the memory lines) stay in <build>/bench-results; the filled
