@@ -2,7 +2,7 @@
 # Builds the benchmarks and the program (Release, in their own build folder), runs every
 # benchmark and the memory figures of the running program, and prints one table (Markdown).
 #
-#   bash bench/run.sh                       about 6 minutes once built (2 of them the memory
+#   bash bench/run.sh                       about 5-6 minutes once built (2 of them the memory
 #                                           runs); the first run also writes 10^7 records,
 #                                           20 s on an idle machine, minutes on a busy one
 #   KTEV_BENCH_QUICK=1 bash bench/run.sh    no 10^7 records, memory runs of 20 s: about 3 minutes
