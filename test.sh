@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the normal build (core and widget tests), then the core
-# tests again under AddressSanitizer+UBSan and under ThreadSanitizer.
-# KTEV_QUICK=1 skips the two sanitizer builds.
+# tests again under AddressSanitizer+UBSan and under ThreadSanitizer, then a minute of the
+# program under valgrind (tests/leak_check.sh).
+# KTEV_QUICK=1 skips the two sanitizer builds and the leak check.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./setup.sh
@@ -26,4 +27,6 @@ if [ "${KTEV_QUICK:-0}" != 1 ]; then
   # TSan cannot map its shadow memory under the kernel's full address randomisation.
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     setarch "$(uname -m)" -R ctest --test-dir build-tsan -L core --output-on-failure -j"$jobs"
+
+  bash tests/leak_check.sh build
 fi

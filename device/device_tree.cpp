@@ -421,7 +421,11 @@ void TDeviceTree::DeviceThreadTreeFunction() {
             if (again) {
                 ThreadsCount = 1;
             }
+            // Requests may keep this loop going for as long as the bus is busy: the trees the
+            // window side gave back meanwhile are freed now, not when the loop ends.
+            retired = std::exchange(retired_, {});
             lock.unlock();
+            retired.clear();
             TLog::Add(log_, again ? "* DeviceThreadTreeFunction" : "- DeviceThreadTreeFunction",
                       LOG_TYPE_DEBUG);
         }

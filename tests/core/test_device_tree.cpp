@@ -24,6 +24,9 @@ class HoldingSink : public TDeviceTreeSink {
 public:
     void TreeSnapshotReady() override {
         std::unique_lock lock(mutex);
+        if (on_ready) {
+            on_ready();
+        }
         ++ready;
         changed.notify_all();
         changed.wait(lock, [this] { return !hold; });
@@ -42,6 +45,7 @@ public:
     std::condition_variable changed;
     int ready = 0;
     bool hold = false;
+    std::function<void()> on_ready; // runs on the tree thread, under `mutex`
 };
 
 TDeviceRecord Device(std::uint32_t id, int address, const char* name = "", int lines = 0,
@@ -352,6 +356,34 @@ TEST_F(DeviceTree, TenRequestsDuringARebuildGiveExactlyOneMore) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(tree.TakeSnapshot(), nullptr);
     tree.Retire(s);
+}
+
+// Requests that keep the tree thread rebuilding (a busy bus) must not keep the trees the window
+// side gave back: with 64 full panels each one holds megabytes.
+TEST_F(DeviceTree, GivenBackTreesAreFreedWhileRebuildsGoOn) {
+    Add(Device(1, 1, "A", 4, 2, 0xFF));
+    sink.hold = true;
+    tree.TreeViewUpdate();
+    ASSERT_TRUE(sink.WaitReady(1));
+    // The thread waits inside its first announcement; one more request keeps it rebuilding.
+    tree.TreeViewUpdate();
+    std::weak_ptr<const TTreeSnapshot> given_back;
+    {
+        std::shared_ptr<const TTreeSnapshot> shown = tree.TakeSnapshot();
+        ASSERT_NE(shown, nullptr);
+        given_back = shown;
+        tree.Retire(std::move(shown));
+    }
+    bool freed_before_next = false;
+    {
+        std::lock_guard lock(sink.mutex);
+        sink.on_ready = [&] { freed_before_next = given_back.expired(); };
+    }
+    sink.Release();
+    ASSERT_TRUE(sink.WaitReady(2));
+    std::lock_guard lock(sink.mutex);
+    EXPECT_TRUE(freed_before_next);
+    sink.on_ready = nullptr; // it refers to this test's locals
 }
 
 // Requests from several threads while the table changes: the tree built after the last request
