@@ -39,26 +39,23 @@ bool TRecord::AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& 
     event.utime = static_cast<std::int32_t>(std::time(nullptr));
     event.type = static_cast<std::int8_t>(type);
     event.value = value;
-    const int level = SoundLevelFor(type, value);
-    if (links_.sqlite == nullptr || !links_.sqlite->InsertRecord(event)) {
-        // A full disk or a locked file may keep the event out for hours, retried at every
-        // answer of the device: its alarm must be heard meanwhile all the same.
-        if (level >= 0) {
-            TSound::SetSound(links_.sound, static_cast<TSoundLevel>(level));
-        }
-        return false;
+    const bool stored = links_.sqlite != nullptr && links_.sqlite->InsertRecord(event);
+    if (stored) {
+        TMessageStyle message_style;
+        std::string text;
+        // A catalogue broken while the program runs costs the text and colours (the formatter
+        // logs why), never the event: it is stored, counted and sounded as any other, and
+        // reported as taken in so the caller does not store it again at the next answer.
+        GetRecordMessage(type, value, true, message_style, text);
+        // The caller's cell is drawn from by other threads: one store moves the whole style.
+        style.Store(message_style);
+        links_.sqlite->RecountRecordsMaskCount();
     }
-    TMessageStyle message_style;
-    std::string text;
-    // A catalogue broken while the program runs costs the text and colours (the formatter logs
-    // why), never the event: it is stored, counted and sounded as any other, and reported as
-    // taken in so the caller does not store it again at the device's next answer.
-    GetRecordMessage(type, value, true, message_style, text);
-    // The caller's cell is drawn from by other threads: one store moves the whole style.
-    style.Store(message_style);
-    links_.sqlite->RecountRecordsMaskCount();
+    // An event the database cannot take yet (a full disk, a locked file) is retried at every
+    // answer of the device, maybe for hours: its alarm must be heard meanwhile all the same.
+    const int level = SoundLevelFor(type, value);
     if (level >= 0) {
         TSound::SetSound(links_.sound, static_cast<TSoundLevel>(level));
     }
-    return true;
+    return stored;
 }
