@@ -70,7 +70,7 @@ TSound::~TSound() {
     }
 }
 
-void TSound::SetSound(TSoundLevel level) {
+void TSound::SetSound(TSoundLevel level, TSoundRequest from) {
     if (settings_ != nullptr && !settings_->GetIsSound()) {
         level_ = SOUND_OFF;
         return;
@@ -86,22 +86,31 @@ void TSound::SetSound(TSoundLevel level) {
                 return;
             }
         }
+        if (from == TSoundRequest::Event && Outranked(level)) {
+            return;
+        }
         level_ = level;
         woken_ = true;
     }
     woken_changed_.notify_one();
 }
 
+bool TSound::Outranked(TSoundLevel level) const {
+    // A request not yet taken up counts as held already: requests are weighed in their order.
+    const TSoundLevelInfo* held = FindSoundLevel(woken_ ? level_.load() : held_);
+    return held != nullptr && held->is_looped && FindSoundLevel(level) != nullptr &&
+           level < held->level;
+}
+
 void TSound::SoundThreadFunction() {
     TLog::Add(log_, "+ SoundThreadFunction", LOG_TYPE_DEBUG);
-    TSoundLevel last = SOUND_OFF; // the level the thread last acted on
-    int hold_ms = 0;              // what is left of that level's hold
+    int hold_ms = 0; // what is left of the held level's hold
     std::unique_lock lock(lock_);
     for (;;) {
         TSoundLevel current = level_.load();
         // This read sees every request made so far; only later ones must wake the thread.
         woken_ = false;
-        if (current == last && hold_ms > 0) {
+        if (current == held_ && hold_ms > 0) {
             lock.unlock();
             clock_->Sleep(StepMs);
             lock.lock();
@@ -111,10 +120,10 @@ void TSound::SoundThreadFunction() {
             }
             continue;
         }
-        if (current == last) {
+        if (current == held_) {
             current = SOUND_OFF; // the hold has ended
         }
-        last = current;
+        held_ = current;
         if (const TSoundLevelInfo* info = FindSoundLevel(current)) {
             Play(*info);
             hold_ms = info->hold_ms;

@@ -2,7 +2,9 @@
 
 // The alarm sound player. A request only records the wanted level and wakes the sound thread;
 // the thread starts the level's file, holds the level for its time in 100 ms steps, then stops
-// the output and sleeps until the next request. The latest request replaces whatever sounds.
+// the output and sleeps until the next request. Levels rank by their number: while a looped
+// level holds, an event's request for a lower level is not played, so a chime never silences
+// an alarm. Level 0 and the operator's own requests replace whatever sounds.
 
 #include <atomic>
 #include <condition_variable>
@@ -74,6 +76,10 @@ private:
     bool cancelled_ = false;
 };
 
+// Who asks for a level: an event, or the operator's own act (the settings dialog's sound test),
+// which is played whatever holds.
+enum class TSoundRequest : std::uint8_t { Event, Operator };
+
 class TSound {
 public:
     static constexpr int StepMs = 100;
@@ -88,15 +94,17 @@ public:
     TSound& operator=(const TSound&) = delete;
 
     // Asks for a level from any thread; never waits for playback. With IsSound off the level
-    // becomes SOUND_OFF and the thread is left alone. A null player does nothing.
-    void SetSound(TSoundLevel level);
-    static void SetSound(TSound* sound, TSoundLevel level) {
+    // becomes SOUND_OFF and the thread is left alone. An event's level below a looped level
+    // that holds (or waits to be taken up) is dropped. A null player does nothing.
+    void SetSound(TSoundLevel level, TSoundRequest from = TSoundRequest::Event);
+    static void SetSound(TSound* sound, TSoundLevel level,
+                         TSoundRequest from = TSoundRequest::Event) {
         if (sound != nullptr) {
-            sound->SetSound(level);
+            sound->SetSound(level, from);
         }
     }
 
-    // The level last asked for (SOUND_OFF for a null player).
+    // The level last asked for and not dropped (SOUND_OFF for a null player).
     TSoundLevel GetSound() const { return level_.load(); }
     static TSoundLevel GetSound(const TSound* sound) {
         return sound != nullptr ? sound->GetSound() : SOUND_OFF;
@@ -104,6 +112,9 @@ public:
 
 private:
     void SoundThreadFunction();
+    // True when an event's request for `level` must give way to the looped level that holds
+    // or waits to be taken up. Called with `lock_` held.
+    bool Outranked(TSoundLevel level) const;
     void Play(const TSoundLevelInfo& info);
     void StopOutput();
 
@@ -120,6 +131,8 @@ private:
     std::condition_variable woken_changed_;
     bool woken_ = false;
     bool stop_ = false;
+    // The level the sound thread acts on: playing and holding, or SOUND_OFF once its hold ended.
+    TSoundLevel held_ = SOUND_OFF;
     std::thread sound_thread_;
     // Sound thread only: which files were already reported missing, by level.
     bool missing_reported_[SOUND_ALARM + 1] = {};

@@ -226,8 +226,9 @@ QWidget* TF_Setup::BuildSoundTab() {
         {ButtonSoundTestAttention, SOUND_ATTENTION},
         {ButtonSoundTestFailure, SOUND_FAILURE}};
     for (const auto& [button, level] : tests) {
-        connect(button, &QPushButton::clicked, this,
-                [this, level = level] { TSound::SetSound(main_.GetSound(), level); });
+        connect(button, &QPushButton::clicked, this, [this, level = level] {
+            TSound::SetSound(main_.GetSound(), level, TSoundRequest::Operator);
+        });
     }
     connect(ButtonSoundTestStop, &QPushButton::clicked, this, &TF_Setup::StopSound);
 

@@ -55,12 +55,12 @@ public:
     }
 
     // Asks for a level; when that wakes a sleeping thread, waits until it has settled again.
-    void Request(TSound& sound, TSoundLevel level) {
+    void Request(TSound& sound, TSoundLevel level, TSoundRequest from = TSoundRequest::Event) {
         std::unique_lock lock(lock_);
         const int parks = parks_;
         const bool asleep = !sleeping_;
         lock.unlock();
-        sound.SetSound(level);
+        sound.SetSound(level, from);
         lock.lock();
         if (asleep) {
             ASSERT_TRUE(changed_.wait_for(lock, patience, [&] { return parks_ > parks; }));
@@ -186,22 +186,62 @@ TEST_F(SoundTest, RepeatedRequestsDuringAHoldNeitherRestartNorProlongIt) {
                                   "2800 play sound/alarm.wav looped", "92800 stop"}));
 }
 
-TEST_F(SoundTest, TheLatestLevelTakesOverWithinOneStep) {
+TEST_F(SoundTest, ALoopedLevelHoldsAgainstLowerEventsAndGivesWayToHigherOnes) {
     Request(SOUND_ALARM);
     Advance(5000);
-    // No priority: a new device during an alarm replaces it, and then all is quiet.
+    // A new panel found during an alarm: its chimes must not silence the alarm.
     Request(SOUND_NEW_DEVICE);
-    Advance(3000);
+    Request(SOUND_RECOVERY_DEVICE);
+    Request(SOUND_ATTENTION);
+    Advance(85000);
+    EXPECT_EQ(sound_->GetSound(), SOUND_ALARM);
+    // Once the hold has ended, the lower levels sound again; a higher one takes over at the
+    // next step of a hold.
+    Request(SOUND_ALERT);
+    Advance(1000);
     Request(SOUND_FAILURE);
     Advance(1000);
+    Request(SOUND_ALERT);
     Request(SOUND_ATTENTION);
     Advance(1000);
-    Request(SOUND_ALERT);
-    Advance(31000);
-    EXPECT_EQ(TakeCalls(),
-              (Calls{"0 play sound/alarm.wav looped", "5100 play sound/new_device.wav", "6200 stop",
-                     "8000 play sound/failure.wav looped", "9100 play sound/attention.wav looped",
-                     "10100 play sound/alert.wav looped", "40100 stop"}));
+    EXPECT_EQ(
+        TakeCalls(),
+        (Calls{"0 play sound/alarm.wav looped", "90000 stop", "90000 play sound/alert.wav looped",
+               "91100 play sound/failure.wav looped", "92100 play sound/attention.wav looped"}));
+}
+
+TEST_F(SoundTest, OneShotLevelsStillReplaceEachOther) {
+    Request(SOUND_LOSS_DEVICE);
+    Advance(1000);
+    Request(SOUND_NEW_DEVICE);
+    Advance(2000);
+    EXPECT_EQ(TakeCalls(), (Calls{"0 play sound/loss_device.wav", "1100 play sound/new_device.wav",
+                                  "2200 stop"}));
+}
+
+TEST_F(SoundTest, RequestsNotYetTakenUpAreWeighedInTheirOrder) {
+    // An alarm and a chime in one breath: whether or not the thread took the alarm up yet,
+    // the chime gives way to it.
+    sound_->SetSound(SOUND_ALARM);
+    Request(SOUND_NEW_DEVICE);
+    Advance(100);
+    EXPECT_EQ(TakeCalls(), (Calls{"0 play sound/alarm.wav looped"}));
+    // "Отбой звука" then a chime: the chime plays.
+    sound_->SetSound(SOUND_OFF);
+    Request(SOUND_NEW_DEVICE);
+    Advance(2000);
+    EXPECT_EQ(TakeCalls(), (Calls{"200 play sound/new_device.wav", "1300 stop"}));
+}
+
+TEST_F(SoundTest, TheOperatorsTestAndLevelZeroOverrideAHeldAlarm) {
+    Request(SOUND_ALARM);
+    Advance(1000);
+    world_.Request(*sound_, SOUND_FAILURE, TSoundRequest::Operator);
+    Advance(1000);
+    Request(SOUND_OFF);
+    Advance(1000);
+    EXPECT_EQ(TakeCalls(), (Calls{"0 play sound/alarm.wav looped",
+                                  "1100 play sound/failure.wav looped", "2100 stop"}));
 }
 
 TEST_F(SoundTest, LevelZeroAndInvalidLevelsStopTheSound) {
