@@ -1,4 +1,5 @@
 #include "buslink/kordeya32.h"
+#include "buslink/state_codes.h"
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "device/device_views.h"
@@ -236,10 +237,12 @@ void TDevice::CmdCoreGetLines(std::uint32_t device_id, const std::uint8_t* paylo
     const int lines = std::min(e.LineCount(), std::max(length, 0));
     for (int n = 0; n < lines; ++n) {
         TLineEntry& line = e.line[n];
-        const std::uint8_t state = payload[n] & 0x1F;
-        const std::uint8_t type = (payload[n] >> 3) & 3;
-        if (!UpdateItem(e, line.state, state, complete || (state & 7) > 2, LINE_STATE,
-                        ElementValue(n, state), line.state_node.style, changes) ||
+        const std::uint8_t state = payload[n] & statecode::LOOP_BYTE_MASK;
+        const auto type = static_cast<std::uint8_t>((payload[n] & statecode::LOOP_TYPE_MASK) >>
+                                                    statecode::LOOP_TYPE_SHIFT);
+        const bool alarm = (state & statecode::LOOP_CODE_MASK) > statecode::LAST_QUIET_CODE;
+        if (!UpdateItem(e, line.state, state, complete || alarm, LINE_STATE, ElementValue(n, state),
+                        line.state_node.style, changes) ||
             !UpdateItem(e, line.type, type, complete, LINE_TYPE, ElementValue(n, type),
                         line.type_node.style, changes)) {
             return;

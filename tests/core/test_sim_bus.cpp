@@ -234,7 +234,7 @@ TEST_F(SimOnPty, WhoisInThePcTurnIsAnsweredNextWithTheDevicePayload) {
 
 TEST_F(SimOnPty, RemoteCommandIsAcknowledgedChangesTheLoopAndIsFlagged) {
     Start();
-    Inject(DeviceEvent(TSimAction::Loop, 2, simbits::LOOP_OFF, 2));
+    Inject(DeviceEvent(TSimAction::Loop, 2, statecode::LOOP_OFF, 2));
     // Reading the loops clears the device's loops-changed flag.
     ASSERT_TRUE(ws.WaitTurn());
     const std::uint8_t read_lines[] = {0};
@@ -242,7 +242,7 @@ TEST_F(SimOnPty, RemoteCommandIsAcknowledgedChangesTheLoopAndIsFlagged) {
     Heard h;
     ASSERT_TRUE(ws.NextAnswer(h));
     ASSERT_EQ(h.command(), GET_LINES);
-    EXPECT_EQ(h.payload(), (Bytes{1, 1, 0, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(h.payload(), (Bytes{0, 0, 1, 0, 0, 0, 0, 0}));
     EXPECT_EQ(StateOf(0x702).payload()[2], 0);
 
     const std::uint64_t before = sim.Journal().LastSeq();
@@ -256,7 +256,7 @@ TEST_F(SimOnPty, RemoteCommandIsAcknowledgedChangesTheLoopAndIsFlagged) {
 
     const Bytes state = StateOf(0x702).payload();
     EXPECT_EQ(state[2] | state[3], 1) << "loops changed since they were read";
-    EXPECT_EQ(sim.Devices()[1].Loops()[2], simbits::LOOP_NORMAL);
+    EXPECT_EQ(sim.Devices()[1].Loops()[2], statecode::LOOP_NORMAL);
     TSimJournalEntry change;
     ASSERT_TRUE(sim.Journal().WaitFor(
         [](const TSimJournalEntry& e) { return e.kind == TSimEntryKind::Change; }, WAIT_MS, &change,
@@ -264,8 +264,8 @@ TEST_F(SimOnPty, RemoteCommandIsAcknowledgedChangesTheLoopAndIsFlagged) {
     EXPECT_EQ(change.device_key, 2);
     EXPECT_EQ(change.change.item, TSimItem::Loop);
     EXPECT_EQ(change.change.index, 2);
-    EXPECT_EQ(change.change.old_value, 0u);
-    EXPECT_EQ(change.change.new_value, 1u);
+    EXPECT_EQ(change.change.old_value, statecode::LOOP_OFF);
+    EXPECT_EQ(change.change.new_value, statecode::LOOP_NORMAL);
 }
 
 TEST_F(SimOnPty, RefusedRequestsGetNoAnswerAndAReasonInTheJournal) {

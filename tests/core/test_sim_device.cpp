@@ -70,7 +70,7 @@ TEST(SimDevice, StateAnswerFlagsChangedGroupsUntilTheyAreRead) {
     const TBytes lines = Answer(d, Request(GET_LINES, {0}));
     ASSERT_EQ(lines.size(), 40u);
     EXPECT_EQ(lines[17], 0x0C);
-    EXPECT_EQ(lines[16], 0x01);
+    EXPECT_EQ(lines[16], statecode::LOOP_NORMAL);
     const TBytes relays = Answer(d, Request(GET_RELAYS, {0}));
     ASSERT_EQ(relays.size(), 24u);
     EXPECT_EQ(relays[18], 0x01);
@@ -86,27 +86,27 @@ TEST(SimDevice, StateAnswerFlagsChangedGroupsUntilTheyAreRead) {
 
 TEST(SimDevice, RemoteCommandsChangeStateAsAPanelDoes) {
     TSimDevice d(Panel());
-    d.SetLoop(2, 0x0C); // type 1, alarm
-    d.SetLoop(3, 0x04);
+    d.SetLoop(2, 0x08 | statecode::LOOP_FIRE); // type 1
+    d.SetLoop(3, statecode::LOOP_SHORT);
     d.SetState(3);
     d.SetSummary(5);
     d.TakeChanges();
 
     EXPECT_EQ(Answer(d, Request(REMOTE_RESET_LINE, {2, 0})), (TBytes{2, 0})) << "echoed";
-    EXPECT_EQ(d.Loops()[2], 0x09) << "normal, the type kept";
+    EXPECT_EQ(d.Loops()[2], 0x08 | statecode::LOOP_NORMAL) << "the type kept";
     EXPECT_EQ(d.Summary(), 5) << "loop 4 still in alarm";
     Answer(d, Request(REMOTE_LINE_STATE, {3, 0, 0}));
-    EXPECT_EQ(d.Loops()[3], 0x00) << "switched off";
+    EXPECT_EQ(d.Loops()[3], statecode::LOOP_OFF);
     EXPECT_EQ(d.Summary(), 0) << "no alarm left";
     Answer(d, Request(REMOTE_LINE_STATE, {3, 0, 1}));
-    EXPECT_EQ(d.Loops()[3], 0x01);
+    EXPECT_EQ(d.Loops()[3], statecode::LOOP_NORMAL) << "switched on";
 
     d.SetLoop(39, 0x1F);
     d.SetSensor(0, 6);
     d.SetSummary(4);
     Answer(d, Request(REMOTE_RESET_DEVICE));
-    EXPECT_EQ(d.Loops()[39], 0x19);
-    EXPECT_EQ(d.Sensors()[0], 1);
+    EXPECT_EQ(d.Loops()[39], 0x18 | statecode::LOOP_NORMAL);
+    EXPECT_EQ(d.Sensors()[0], statecode::SENSOR_NORMAL);
     EXPECT_EQ(d.State(), 0);
     EXPECT_EQ(d.Summary(), 0);
 
@@ -117,14 +117,14 @@ TEST(SimDevice, RemoteCommandsChangeStateAsAPanelDoes) {
     Answer(d, Request(REMOTE_RELAY_STATE, {11, 0, 0}));
     EXPECT_EQ(d.Relays()[11], 6 << 1 | 1 << 7);
     Answer(d, Request(REMOTE_SENSOR_STATE, {19, 0, 0}));
-    EXPECT_EQ(d.Sensors()[19], 0);
+    EXPECT_EQ(d.Sensors()[19], statecode::SENSOR_OFF);
 
     const std::vector<TSimChange> changes = d.TakeChanges();
     ASSERT_FALSE(changes.empty());
     EXPECT_EQ(changes[0].item, TSimItem::Loop);
     EXPECT_EQ(changes[0].index, 2);
-    EXPECT_EQ(changes[0].old_value, 0x0Cu);
-    EXPECT_EQ(changes[0].new_value, 0x09u);
+    EXPECT_EQ(changes[0].old_value, 0x0Eu);
+    EXPECT_EQ(changes[0].new_value, 0x08u);
 }
 
 TEST(SimDevice, MasterRequestsChangeAddressNameAndClock) {

@@ -334,8 +334,8 @@ void TBusSim::Burst() {
         for (std::size_t i = 0; i < d.Loops().size(); ++i) {
             const std::uint8_t old = d.Loops()[i];
             std::uint8_t code = old;
-            while ((code & simbits::LOOP_CODE) == (old & simbits::LOOP_CODE)) {
-                code = static_cast<std::uint8_t>((old & simbits::LOOP_TYPE) |
+            while ((code & statecode::LOOP_CODE_MASK) == (old & statecode::LOOP_CODE_MASK)) {
+                code = static_cast<std::uint8_t>((old & statecode::LOOP_TYPE_MASK) |
                                                  simbits::RANDOM_LOOP_STATES[pick(rng_)]);
             }
             d.SetLoop(static_cast<int>(i), code);

@@ -66,7 +66,7 @@ std::uint32_t NameValue(const std::string& cp1251) {
 }
 
 bool IsAlarm(std::uint8_t code) {
-    return (code & simbits::LOOP_CODE) >= simbits::LOOP_FIRST_ALARM;
+    return (code & statecode::LOOP_CODE_MASK) > statecode::LAST_QUIET_CODE;
 }
 
 } // namespace
@@ -107,9 +107,9 @@ TSimDevice::TSimDevice(const TSimDeviceConfig& config)
       archives_(config.archives), remote_(config.remote), state_(config.state & 3),
       power_(config.power & 1), battery_(config.battery & 3), summary_(config.summary),
       silent_(config.silent),
-      loops_(std::min<std::size_t>(config.lines, simlimits::MAX_LINES), simbits::LOOP_NORMAL),
+      loops_(std::min<std::size_t>(config.lines, simlimits::MAX_LINES), statecode::LOOP_NORMAL),
       sensors_(std::min<std::size_t>(config.sensors, simlimits::MAX_SENSORS),
-               simbits::SENSOR_NORMAL),
+               statecode::SENSOR_NORMAL),
       relays_(std::min<std::size_t>(config.relays, simlimits::MAX_RELAYS), 0) {}
 
 bool TSimDevice::Handle(const TSimFrame& request, TBytes& answer, std::string& reason) {
@@ -235,12 +235,12 @@ bool TSimDevice::HandleRemote(const TSimFrame& request, std::string& reason) {
         return true;
     case REMOTE_LINE_STATE:
         SetLoop(index, static_cast<std::uint8_t>(
-                           (loops_[static_cast<std::size_t>(index)] & simbits::LOOP_TYPE) |
-                           (value != 0 ? simbits::LOOP_NORMAL : simbits::LOOP_OFF)));
+                           (loops_[static_cast<std::size_t>(index)] & statecode::LOOP_TYPE_MASK) |
+                           (value != 0 ? statecode::LOOP_NORMAL : statecode::LOOP_OFF)));
         SettleSummary();
         return true;
     case REMOTE_SENSOR_STATE:
-        SetSensor(index, value != 0 ? simbits::SENSOR_NORMAL : simbits::SENSOR_OFF);
+        SetSensor(index, value != 0 ? statecode::SENSOR_NORMAL : statecode::SENSOR_OFF);
         SettleSummary();
         return true;
     case REMOTE_RELAY_STATE:
@@ -261,14 +261,14 @@ bool TSimDevice::HandleRemote(const TSimFrame& request, std::string& reason) {
 void TSimDevice::ResetLoop(int index) {
     const std::uint8_t code = loops_[static_cast<std::size_t>(index)];
     if (IsAlarm(code)) {
-        SetLoop(index,
-                static_cast<std::uint8_t>((code & simbits::LOOP_TYPE) | simbits::LOOP_NORMAL));
+        SetLoop(index, static_cast<std::uint8_t>((code & statecode::LOOP_TYPE_MASK) |
+                                                 statecode::LOOP_NORMAL));
     }
 }
 
 void TSimDevice::ResetSensor(int index) {
     if (IsAlarm(sensors_[static_cast<std::size_t>(index)])) {
-        SetSensor(index, simbits::SENSOR_NORMAL);
+        SetSensor(index, statecode::SENSOR_NORMAL);
     }
 }
 
@@ -334,8 +334,8 @@ void TSimDevice::SetSummary(std::uint8_t value) {
 
 void TSimDevice::SetLoop(int index, std::uint8_t value) {
     std::uint8_t& loop = loops_[static_cast<std::size_t>(index)];
-    Note(TSimItem::Loop, index, loop, value & simbits::LOOP_MASK);
-    loop = value & simbits::LOOP_MASK;
+    Note(TSimItem::Loop, index, loop, value & statecode::LOOP_BYTE_MASK);
+    loop = value & statecode::LOOP_BYTE_MASK;
 }
 
 void TSimDevice::SetSensor(int index, std::uint8_t value) {

@@ -2,6 +2,7 @@
 
 // A simulated control panel: its configuration, its live states and the answers it gives.
 
+#include "buslink/state_codes.h"
 #include "sim/sim_codec.h"
 
 #include <cstdint>
@@ -35,18 +36,15 @@ constexpr int MAX_SENSORS = 255;
 constexpr int NAME_CHARS = 18;
 } // namespace simlimits
 
-// Bits of a loop byte and a relay word.
+// Random loop states and the fields of a relay word (loop bytes are the program's own).
 namespace simbits {
-constexpr std::uint8_t LOOP_MASK = 0x1F;
-constexpr std::uint8_t LOOP_TYPE = 0x18;     // bits 3-4: the loop type
-constexpr std::uint8_t LOOP_CODE = 0x07;     // bits 0-2: the state proper
-constexpr std::uint8_t LOOP_OFF = 0;         // switched off
-constexpr std::uint8_t LOOP_NORMAL = 1;      // armed, quiet
-constexpr std::uint8_t LOOP_FIRST_ALARM = 3; // codes above 2 are alarms and faults
-// Loop states random changes pick from: off, normal (most often) and the alarms and faults.
-constexpr std::uint8_t RANDOM_LOOP_STATES[] = {0, 1, 1, 1, 2, 3, 4, 5, 6, 7};
-constexpr std::uint8_t SENSOR_OFF = 0;
-constexpr std::uint8_t SENSOR_NORMAL = 1;
+// Loop states random changes pick from: normal (most often), off, delay and the alarms and
+// faults.
+constexpr std::uint8_t RANDOM_LOOP_STATES[] = {statecode::LOOP_NORMAL, statecode::LOOP_NORMAL,
+                                               statecode::LOOP_NORMAL, statecode::LOOP_OFF,
+                                               statecode::LOOP_DELAY,  statecode::LOOP_BREAK,
+                                               statecode::LOOP_SHORT,  statecode::LOOP_ATTENTION,
+                                               statecode::LOOP_FIRE,   statecode::LOOP_FAULT};
 
 enum class TRelayField : std::uint8_t { State, Control, Type, Mode };
 // The word with one field replaced: bit 0 state, bits 1-3 control, 4-6 type, bit 7 mode.

@@ -412,7 +412,7 @@ bool CheckEvent(const TSimEvent& event, const std::vector<TSimDeviceConfig>& dev
     switch (event.action) {
     case TSimAction::Loop:
         return CheckElement(event.index, device->lines, "loop", device->key, error) &&
-               CheckRange(event.value, simbits::LOOP_MASK, "a loop state", error);
+               CheckRange(event.value, statecode::LOOP_BYTE_MASK, "a loop state", error);
     case TSimAction::Sensor:
         return CheckElement(event.index, device->sensors, "sensor", device->key, error) &&
                CheckRange(event.value, 255, "a sensor state", error);
