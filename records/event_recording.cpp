@@ -6,7 +6,7 @@
 
 #include <ctime>
 
-int TRecord::SoundLevelFor(std::uint8_t type, std::int32_t value) {
+int TRecord::SoundLevelFor(std::uint8_t type, std::int32_t value) const {
     const std::uint8_t code = RecordCode(value);
     switch (type) {
     case FIND_NEW_DEVICE:
@@ -27,6 +27,21 @@ int TRecord::SoundLevelFor(std::uint8_t type, std::int32_t value) {
         return code == 0 ? SOUND_FAILURE : -1;
     case DEVICE_BATTERY:
         return code == 3 ? SOUND_ALERT : -1;
+    case LINE_STATE:
+    case SENSOR_STATE:
+        // A second fire on a panel already in alarm changes no summary state: the loop's own
+        // state must be heard.
+        switch (GetAlarmClass(type, value)) {
+        case TAlarmClass::Alarm:
+            return SOUND_ALARM;
+        case TAlarmClass::Attention:
+            return SOUND_ATTENTION;
+        case TAlarmClass::Fault:
+            return SOUND_FAILURE;
+        case TAlarmClass::Normal:
+            break;
+        }
+        return -1;
     default:
         return -1;
     }

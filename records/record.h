@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "log/program_path.h"
+#include "records/alarm_class.h"
 #include "records/catalogue.h"
 #include "records/message_style.h"
 #include "records/record_types.h"
@@ -60,8 +61,12 @@ public:
     bool AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& style,
                    std::int32_t value);
 
+    // How grave the state a value's code byte stands for is, by the style the catalogue draws
+    // its text in; Normal for a type without codes and for a code without a style of its own.
+    TAlarmClass GetAlarmClass(std::uint8_t type, std::int32_t value) const;
+
     // The sound level an event asks for, or -1 when it leaves the current sound alone.
-    static int SoundLevelFor(std::uint8_t type, std::int32_t value);
+    int SoundLevelFor(std::uint8_t type, std::int32_t value) const;
 
     // The text of a catalogue value "text;style": the trimmed part before the first semicolon.
     // styleName becomes the trimmed rest, and is left alone when there is no semicolon.

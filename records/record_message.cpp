@@ -90,6 +90,16 @@ void AddDate(std::int32_t value, TArgList& args) {
     args.Add(tm.tm_sec);
 }
 
+// The catalogue key of a value's code byte, such as "state_6"; empty for a type without one.
+std::string CodeKey(const TTypeForm& form, std::int32_t value) {
+    if (form.code_key.empty()) {
+        return {};
+    }
+    const std::int32_t code =
+        form.code_unsigned ? static_cast<std::int32_t>(RecordCode(value)) : SignedByte(value, 0);
+    return fmt::format("{}{}", form.code_key, code);
+}
+
 void AddRecordArgs(const TTypeForm& form, std::int32_t value, std::string_view code_text,
                    std::string_view remote_text, TArgList& args) {
     const std::int32_t number = static_cast<std::int32_t>(RecordIndex(value)) + 1;
@@ -205,10 +215,7 @@ bool TRecord::GetRecordMessage(std::uint8_t type, std::int32_t value, bool forRe
     }
     std::string code_text;
     if (!form.code_key.empty()) {
-        const std::int32_t code = form.code_unsigned ? static_cast<std::int32_t>(RecordCode(value))
-                                                     : SignedByte(value, 0);
-        const std::string key = fmt::format("{}{}", form.code_key, code);
-        code_text = SplitValue(file->ReadString(section, key, "???"), style_name);
+        code_text = SplitValue(file->ReadString(section, CodeKey(form, value), "???"), style_name);
     }
 
     TArgList args;
@@ -232,4 +239,15 @@ bool TRecord::GetRecordMessage(std::uint8_t type, std::int32_t value, bool forRe
         return true;
     }
     return ReadStyle(*file, style_name, style);
+}
+
+TAlarmClass TRecord::GetAlarmClass(std::uint8_t type, std::int32_t value) const {
+    if (type >= RECORD_TYPE_COUNT || TYPE_FORMS[type].code_key.empty()) {
+        return TAlarmClass::Normal;
+    }
+    const auto file = catalogue_.Current();
+    std::string style_name;
+    SplitValue(file->ReadString(RecordTypeName(type), CodeKey(TYPE_FORMS[type], value), ""),
+               style_name);
+    return AlarmClassOfStyle(style_name);
 }

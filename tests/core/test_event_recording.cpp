@@ -1,3 +1,4 @@
+#include "log/text.h"
 #include "records/record_types.h"
 #include "records/style_cell.h"
 #include "support/catalogue_fixture.h"
@@ -67,8 +68,56 @@ TEST_F(EventRecording, SoundLevelsFollowTypeAndCodeByte) {
     EXPECT_EQ(LevelAskedFor(DEVICE_POWER, 1), -1);
     EXPECT_EQ(LevelAskedFor(DEVICE_BATTERY, 3), SOUND_ALERT);
     EXPECT_EQ(LevelAskedFor(DEVICE_BATTERY, 2), -1);
-    EXPECT_EQ(LevelAskedFor(LINE_STATE, 0x0004), -1);
-    EXPECT_EQ(NewRecords().size(), 16u);
+    EXPECT_EQ(NewRecords().size(), 15u);
+}
+
+TEST_F(EventRecording, LoopAndSensorStatesSoundByTheClassTheCatalogueDrawsThemIn) {
+    // Loop 2: fire, fire of a type-1 loop, attention, short circuit, normal, off.
+    EXPECT_EQ(LevelAskedFor(LINE_STATE, 0x10006), SOUND_ALARM);
+    EXPECT_EQ(LevelAskedFor(LINE_STATE, 0x1000E), SOUND_ALARM);
+    EXPECT_EQ(LevelAskedFor(LINE_STATE, 0x10005), SOUND_ATTENTION);
+    EXPECT_EQ(LevelAskedFor(LINE_STATE, 0x10004), SOUND_FAILURE);
+    EXPECT_EQ(LevelAskedFor(LINE_STATE, 0x10000), -1);
+    EXPECT_EQ(LevelAskedFor(LINE_STATE, 0x10001), -1);
+    // A sensor that stopped answering is a fault.
+    EXPECT_EQ(LevelAskedFor(SENSOR_STATE, 0x4), SOUND_FAILURE);
+    EXPECT_EQ(LevelAskedFor(SENSOR_STATE, 0x7), SOUND_ALARM);
+    EXPECT_EQ(LevelAskedFor(SENSOR_STATE, 0x2), -1);
+    // Other types keep their own table whatever their codes' styles.
+    EXPECT_EQ(LevelAskedFor(RELAY_CONTROL, 0x2), -1);
+}
+
+namespace {
+
+// The shipped catalogue with a site's change: a loop's delay is worth attention.
+class CatalogueWithAttentiveDelay {
+public:
+    CatalogueWithAttentiveDelay() {
+        std::ifstream in(ProgramDir() + "/TevMessages.ini", std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string catalogue = text.str();
+        const std::string delay = "state_2=" + Utf8ToCp1251("Задержка") + "\r\n";
+        const auto at = catalogue.find(delay, catalogue.find("[LINE_STATE]"));
+        catalogue.insert(at + delay.size() - 2, ";Attention");
+        std::ofstream(dir.file("TevMessages.ini"), std::ios::binary) << catalogue;
+    }
+    TempDir dir;
+};
+
+class EventRecordingSiteCatalogue : public ::testing::Test,
+                                    public CatalogueWithAttentiveDelay,
+                                    public DeviceFixture {
+protected:
+    EventRecordingSiteCatalogue() : DeviceFixture(CatalogueWithAttentiveDelay::dir.path()) {}
+};
+
+} // namespace
+
+TEST_F(EventRecordingSiteCatalogue, ASiteRedrawingACodeChangesItsSound) {
+    TStyleCell cell;
+    ASSERT_TRUE(record->AddRecord(ID, LINE_STATE, cell, 0x2));
+    EXPECT_EQ(sound->GetSound(), SOUND_ATTENTION);
 }
 
 TEST_F(EventRecording, EventTheDatabaseCannotTakeTouchesNothingButStillSounds) {

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,11 +38,28 @@ private:
     std::string calls_;
 };
 
-// A sound output that plays nothing.
-class SilentOutput : public TSoundOutput {
+// A sound output that plays nothing and keeps what it was asked: "play sound/alarm.wav looped",
+// "stop".
+class RecordingSoundOutput : public TSoundOutput {
 public:
-    void Play(const std::string&, bool) override {}
-    void Stop() override {}
+    void Play(const std::string& file, bool looped) override {
+        Note("play " + file + (looped ? " looped" : ""));
+    }
+    void Stop() override { Note("stop"); }
+
+    std::vector<std::string> Calls() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return calls_;
+    }
+
+private:
+    void Note(std::string call) {
+        std::lock_guard<std::mutex> guard(lock_);
+        calls_.push_back(std::move(call));
+    }
+
+    mutable std::mutex lock_;
+    std::vector<std::string> calls_;
 };
 
 // One stored event as the database holds it.
@@ -77,7 +95,7 @@ public:
     FakeLogPane pane;
     std::unique_ptr<TLog> log;
     std::unique_ptr<TSQLite> sqlite;
-    SilentOutput sound_output;
+    RecordingSoundOutput sound_output;
     std::unique_ptr<TSound> sound;
     std::unique_ptr<TRecord> record;
     RecordingViews views;
