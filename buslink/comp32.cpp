@@ -98,6 +98,7 @@ bool TComp32::Open(std::uint8_t port, std::uint32_t baud) {
         last_error_ = error;
         return false;
     }
+    held_port_.store(port, std::memory_order_release);
     return true;
 }
 
@@ -112,6 +113,7 @@ bool TComp32::Close() {
     }
     fd_ = -1;
     open_ = false;
+    held_port_.store(0, std::memory_order_release);
     return result;
 }
 

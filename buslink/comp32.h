@@ -2,6 +2,7 @@
 
 #include "buslink/serial_sys.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -27,6 +28,9 @@ public:
     bool Open(std::uint8_t port, std::uint32_t baud);
     bool Close();
     bool IsOpen() const { return open_; }
+    // The number of the port held open, 0 while closed; any thread may ask (a port list must
+    // show the port this program holds, which no probe can open).
+    int HeldPort() const { return held_port_.load(std::memory_order_acquire); }
     bool Probe(std::uint8_t port);
     bool Purge(int flags);
     bool SetDtr(bool on);
@@ -59,6 +63,7 @@ private:
     std::string port_name_;
     int fd_ = -1;
     bool open_ = false;
+    std::atomic<int> held_port_{0};
     bool failed_ = false;
     int last_error_ = 0;
 };

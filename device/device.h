@@ -56,6 +56,9 @@ public:
     // Starts or stops the port, the database and the bus cycle as one unit; a second start or
     // stop only refreshes the status bar.
     void SetService(bool start);
+    // Whether a setting a start takes (port, line control, database file) differs from what the
+    // running service started with: then only a restart follows it.
+    bool StartSettingsChanged() const;
     // Queues the operator's command for the PC's next turn; the target was set by the tree.
     void SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value);
 
@@ -146,8 +149,22 @@ private:
     TKordeya32& port_;
     const TSettings& settings_;
 
+    // What a start takes from the settings.
+    struct TStartSettings {
+        int com_num = 0;
+        bool ctrl_dtr = false;
+        bool ctrl_rts = false;
+        bool ctrl_inv = false;
+        std::string db_file;
+
+        friend bool operator==(const TStartSettings&, const TStartSettings&) = default;
+    };
+    TStartSettings ReadStartSettings() const;
+
     std::atomic<bool> running_{false};
-    std::mutex service_lock_; // one SetService at a time
+    // What the open port and database were opened with (window thread, under service_lock_).
+    TStartSettings opened_with_;
+    mutable std::mutex service_lock_; // one SetService at a time
 
     std::thread core_thread_;
     std::mutex core_lock_;

@@ -44,12 +44,14 @@ void TDevice::StartService() {
     }
     if (!port_.IsOpen()) {
         TLog::Add(log_, "Инициализация COM порта", LOG_TYPE_INFO);
-        port_.SetOptions(settings_.GetCtrlDtr(), settings_.GetCtrlRts(), settings_.GetCtrlInv());
-        if (!port_.Open(static_cast<std::uint8_t>(settings_.GetComNum()))) {
+        const TStartSettings start = ReadStartSettings();
+        port_.SetOptions(start.ctrl_dtr, start.ctrl_rts, start.ctrl_inv);
+        if (!port_.Open(static_cast<std::uint8_t>(start.com_num))) {
             TLog::Add(log_, GetLastErrorText(port_.LastError()), LOG_TYPE_ERROR);
             return;
         }
         port_failed_ = false;
+        opened_with_ = start;
     }
     if (!sqlite_.IsActive()) {
         TLog::Add(log_, "Инициализация SQLite", LOG_TYPE_INFO);
@@ -60,9 +62,11 @@ void TDevice::StartService() {
         } else {
             views_.FileNew();
         }
-        if (!sqlite_.Init(settings_.GetDBFile())) {
+        const std::string chosen = settings_.GetDBFile();
+        if (!sqlite_.Init(chosen)) {
             return;
         }
+        opened_with_.db_file = chosen;
     }
     TLog::Add(log_, "Запуск ядра Кордея-ТЛ", LOG_TYPE_INFO);
     RunCoreThread(true);
@@ -102,6 +106,21 @@ void TDevice::StopService() {
     views_.RecordListSetTimer(false);
     running_ = false;
     TLog::Add(log_, "...остановлен", LOG_TYPE_INFO);
+}
+
+TDevice::TStartSettings TDevice::ReadStartSettings() const {
+    TStartSettings start;
+    start.com_num = settings_.GetComNum();
+    start.ctrl_dtr = settings_.GetCtrlDtr();
+    start.ctrl_rts = settings_.GetCtrlRts();
+    start.ctrl_inv = settings_.GetCtrlInv();
+    start.db_file = settings_.GetDBFile();
+    return start;
+}
+
+bool TDevice::StartSettingsChanged() const {
+    std::lock_guard<std::mutex> guard(service_lock_);
+    return running_ && ReadStartSettings() != opened_with_;
 }
 
 void TDevice::SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value) {

@@ -617,12 +617,23 @@ void TF_Main::MM_Service_SetupClick() {
     if (!Device || setup_ == nullptr) {
         return;
     }
-    Device->SetService(false);
+    // The bus is read and alarms are stored and sounded while the operator looks at settings.
     if (RunModal([this] { setup_->exec(); })) {
-        // The window is closing: the service stays stopped.
+        return; // the window is closing, and stops the service itself
+    }
+    if (!Device->IsRunning()) {
+        Device->SetService(true);
         return;
     }
-    Device->SetService(true);
+    if (Device->StartSettingsChanged()) {
+        Device->SetService(false);
+        Device->SetService(true);
+        return;
+    }
+    // A restart would have shown the newest page by the records mask and page size just set.
+    SQLite->RecountRecordsMaskCount();
+    RecordListSetTimer(true);
+    ListViewUpdate();
 }
 
 void TF_Main::ShowPanelsUpdate(bool save) {

@@ -160,6 +160,7 @@ public:
     TLog* GetLog() const { return Log.get(); }
     TRecord* GetRecord() const { return Record.get(); }
     TSound* GetSound() const { return Sound.get(); }
+    const TKordeya32& GetPort() const { return port_; }
     TDevice* GetDevice() const { return Device.get(); }
     TQtSoundOutput* GetSoundOutput() const { return sound_output_.get(); }
     TRecordListUi* GetRecordList() const { return record_list_.get(); }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "audio/sound.h"
-#include "buslink/comp32.h"
+#include "buslink/kordeya32.h"
 #include "log/log.h"
 #include "records/record.h"
 #include "ui/ktev_main.h"
@@ -288,8 +288,10 @@ void TF_Setup::ComPortListUpdate() {
     const int remembered = GetComNum();
     std::vector<int> ports;
     TComp32 probe;
+    // The port the running service holds cannot be probed, but it is there and it is ours.
+    const int held = main_.GetPort().HeldPort();
     for (int n = 1; n <= TCurrentSettings::ComNumMax; ++n) {
-        if (probe.Probe(static_cast<std::uint8_t>(n))) {
+        if (n == held || probe.Probe(static_cast<std::uint8_t>(n))) {
             ports.push_back(n);
         }
     }

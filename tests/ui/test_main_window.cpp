@@ -4,6 +4,7 @@
 #include "window_fixture.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -16,6 +17,8 @@
 #include <csignal>
 #include <thread>
 
+#include "audio/sound.h"
+#include "buslink/state_codes.h"
 #include "device/device.h"
 #include "sim/bus_sim.h"
 #include "ui/signal_close.h"
@@ -128,12 +131,12 @@ private slots:
         QVERIFY(f.LogHasInOrder({"Запуск сервиса...", "Инициализация COM порта", "[2] "}));
     }
 
-    void theSettingsCommandStopsShowsAndStartsAgain() {
+    void theSettingsCommandKeepsTheBusRunningWhileItShows() {
         WindowFixture f;
         SimulatedBus bus(f.PortsDir());
         QVERIFY(bus.started);
         f.Start(ManualStart);
-        // Also from a stopped service: the dialog's close starts it.
+        // From a stopped service: the dialog's close starts it.
         bool was_modal = false;
         QTimer::singleShot(0, f.setup.get(), [&] {
             was_modal = f.setup->isVisible() && f.setup->isModal();
@@ -142,17 +145,41 @@ private slots:
         f.main->Actions().MM_Service_Setup->trigger();
         QVERIFY(was_modal);
         QVERIFY(f.main->GetDevice()->IsRunning());
+        TDevice& device = *f.main->GetDevice();
+        QTRY_VERIFY(device.GetCount() == 1 && device.GetItem(0)->info_complete);
+        TSound::SetSound(f.main->GetSound(), SOUND_OFF);
 
-        // A running service is stopped while the dialog shows, then started again.
-        bool running_while_shown = true;
+        // A fire while the operator looks at the settings is taken in and sounds at once.
+        bool heard = false;
+        int listed_port = 0;
         QTimer::singleShot(0, f.setup.get(), [&] {
-            running_while_shown = f.main->GetDevice()->IsRunning();
+            std::string error;
+            heard =
+                bus.sim.Inject(DeviceEvent(TSimAction::Loop, 1, statecode::LOOP_FIRE, 2), error) &&
+                QTest::qWaitFor(
+                    [&] { return device.GetItem(0)->line[2].state == statecode::LOOP_FIRE; }) &&
+                TSound::GetSound(f.main->GetSound()) == SOUND_ALARM;
+            // The port the service holds is listed as the one in use.
+            f.setup->ButtonComRefresh->click();
+            listed_port = f.setup->GetComNum();
             f.setup->ButtonClose->click();
         });
         f.main->Actions().MM_Service_Setup->trigger();
-        QVERIFY(!running_while_shown);
-        QVERIFY(f.main->GetDevice()->IsRunning());
-        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        QVERIFY(heard);
+        QCOMPARE(listed_port, Com);
+        QVERIFY(device.IsRunning());
+        QCOMPARE(f.LogCount("Остановка сервиса..."), 0);
+
+        // A setting the start takes restarts the service when the dialog closes.
+        QTimer::singleShot(0, f.setup.get(), [&] {
+            f.setup->CheckBoxInv->click();
+            f.setup->ButtonClose->click();
+        });
+        f.main->Actions().MM_Service_Setup->trigger();
+        QVERIFY(device.IsRunning());
+        QVERIFY(f.LogHasInOrder(
+            {"Остановка сервиса...", "...остановлен", "Запуск сервиса...", "...OK"}));
+        QCOMPARE(f.LogCount("Остановка сервиса..."), 1);
     }
 
     void aCloseDuringADialogWaitsForTheCommandToEnd() {
