@@ -1,6 +1,9 @@
+#include "audio/sound.h"
 #include "buslink/kordeya32.h"
 #include "device/device.h"
+#include "device/device_views.h"
 #include "log/log.h"
+#include "records/record.h"
 #include "ui/settings/settings.h"
 
 #include <chrono>
@@ -79,11 +82,38 @@ void TDevice::DeviceThreadCoreFunction() {
         const std::uint64_t t1 = TComp32::GetMsTime();
         CheckOnline(static_cast<std::int32_t>(t1 - t0));
         bus->held += got;
-        TakeFrames(*bus, flush);
+        WatchLine(TakeFrames(*bus, flush) > 0, t1);
     }
 }
 
-void TDevice::TakeFrames(TBusState& bus, bool flush) {
+void TDevice::WatchLine(bool heard, std::uint64_t now_ms) {
+    if (line_watch_restart_.exchange(false)) {
+        heard_ms_ = now_ms;
+        line_silent_ = false;
+    }
+    const int port = port_.HeldPort() != 0 ? port_.HeldPort() : settings_.GetComNum();
+    if (heard) {
+        heard_ms_ = now_ms;
+        if (line_silent_.exchange(false)) {
+            TLog::Addf(log_, LOG_TYPE_INFO, "Обмен по линии COM%d восстановлен", port);
+            views_.StatusBarUpdate();
+        }
+        return;
+    }
+    if (line_silent_ || now_ms - heard_ms_ < static_cast<std::uint64_t>(LINE_SILENCE_MS)) {
+        return;
+    }
+    // Panels in alarm may be shouting into a cut cable: the operator must hear that nothing
+    // is heard.
+    line_silent_ = true;
+    TLog::Addf(log_, LOG_TYPE_ERROR, "%s COM%d (%s)", LINE_SILENT_TEXT, port,
+               TComp32::PortPath(static_cast<std::uint8_t>(port)));
+    record_.AskSound(SOUND_FAILURE);
+    views_.StatusBarUpdate();
+}
+
+int TDevice::TakeFrames(TBusState& bus, bool flush) {
+    int frames = 0;
     while (bus.held > 0) {
         int consumed = 0;
         const bool frame = port_.Parse(bus.receive, bus.held, consumed, flush);
@@ -94,8 +124,10 @@ void TDevice::TakeFrames(TBusState& bus, bool flush) {
         std::memmove(bus.receive, bus.receive + consumed, static_cast<std::size_t>(bus.held));
         if (frame) {
             Dispatch(bus);
+            ++frames;
         }
     }
+    return frames;
 }
 
 void TDevice::Dispatch(TBusState& bus) {

@@ -116,15 +116,18 @@ int TDevice::GetOnlineCount() const {
     return online;
 }
 
-std::string TDevice::GetMaxStateText() const {
+std::string TDevice::GetMaxStateText(TMessageStyle* style) const {
     // Compared as signed bytes: states of 128 and more never win.
     std::int8_t highest = 0;
     const int count = GetCount();
     for (int i = 0; i < count; ++i) {
         highest = std::max(highest, static_cast<std::int8_t>(devices_[i].max_state));
     }
-    TMessageStyle style;
+    TMessageStyle drawn;
     std::string text;
-    record_.GetRecordMessage(MAX_STATE, highest, true, style, text);
+    record_.GetRecordMessage(MAX_STATE, highest, true, drawn, text);
+    if (style != nullptr) {
+        *style = drawn;
+    }
     return text;
 }

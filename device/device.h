@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/device_entry.h"
+#include "records/message_style.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -47,7 +48,14 @@ public:
     // The loss detector, fed with the time each bus read took.
     void CheckOnline(int elapsed_ms);
     int GetOnlineCount() const;
-    std::string GetMaxStateText() const;
+    // The highest summary state of the devices as the catalogue words it; `style`, when given,
+    // takes the style the catalogue draws it in.
+    std::string GetMaxStateText(TMessageStyle* style = nullptr) const;
+    // True while the running service has heard no valid frame for LINE_SILENCE_MS: the
+    // devices' states are then unknown, whatever the table last held.
+    bool IsLineSilent() const { return line_silent_.load(std::memory_order_acquire); }
+    static constexpr std::int64_t LINE_SILENCE_MS = 5000;
+    static constexpr const char* LINE_SILENT_TEXT = "Нет обмена по линии";
     bool IsRunning() const { return running_.load(std::memory_order_acquire); }
 
     TRemoteCommand remote_command;
@@ -103,7 +111,8 @@ public:
 
     // Parses the `held` bytes at the front of the receive buffer and dispatches every frame
     // found; leaves the undecided rest at the front. flush: the read timed out.
-    void TakeFrames(TBusState& bus, bool flush);
+    // Returns how many frames were dispatched.
+    int TakeFrames(TBusState& bus, bool flush);
 
 private:
     static constexpr int READ_TIMEOUT_MS = 1000;
@@ -121,6 +130,9 @@ private:
     // is reopened here, and the read's time passes all the same.
     bool ReadBus(TBusState& bus, int& got);
     void Dispatch(TBusState& bus);
+    // Notes whether frames were heard in this pass; says once when the line falls silent and
+    // once when it is heard again.
+    void WatchLine(bool heard, std::uint64_t now_ms);
     void PcTurn(TBusState& bus);
 
     // What a handler did so far: something changed in the table, records were made.
@@ -173,6 +185,10 @@ private:
     bool core_idle_ = true;    // the thread waits between passes
     bool core_quit_ = false;   // the thread must end
     bool port_failed_ = false; // the bus thread lost the port and reopens it
+    // The line watch: the bus thread's own, but for the flags the window side reads or sets.
+    std::uint64_t heard_ms_ = 0;                 // when a frame was last heard
+    std::atomic<bool> line_watch_restart_{true}; // the service (re)started: count from now
+    std::atomic<bool> line_silent_{false};
     std::unique_ptr<TDeviceEntry[]> devices_;
     std::atomic<int> count_{0};
     // Devices refused for lack of room, each logged once.

@@ -69,6 +69,7 @@ void TDevice::StartService() {
         opened_with_.db_file = chosen;
     }
     TLog::Add(log_, "Запуск ядра Кордея-ТЛ", LOG_TYPE_INFO);
+    line_watch_restart_ = true;
     RunCoreThread(true);
     views_.RecordListSetTimer(true);
     views_.ListViewUpdate();
@@ -104,6 +105,7 @@ void TDevice::StopService() {
         }
     }
     views_.RecordListSetTimer(false);
+    line_silent_ = false;
     running_ = false;
     TLog::Add(log_, "...остановлен", LOG_TYPE_INFO);
 }

@@ -68,9 +68,12 @@ bool TRecord::AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& 
     }
     // An event the database cannot take yet (a full disk, a locked file) is retried at every
     // answer of the device, maybe for hours: its alarm must be heard meanwhile all the same.
-    const int level = SoundLevelFor(type, value);
+    AskSound(SoundLevelFor(type, value));
+    return stored;
+}
+
+void TRecord::AskSound(int level) const {
     if (level >= 0) {
         TSound::SetSound(links_.sound, static_cast<TSoundLevel>(level));
     }
-    return stored;
 }

@@ -61,9 +61,15 @@ public:
     bool AddRecord(std::uint32_t device_id, std::uint8_t type, TStyleCell& style,
                    std::int32_t value);
 
+    // A style section of the catalogue by name ("Fault"); false (and logged) when missing.
+    bool GetStyle(const std::string& name, TMessageStyle& style) const;
+
     // How grave the state a value's code byte stands for is, by the style the catalogue draws
     // its text in; Normal for a type without codes and for a code without a style of its own.
     TAlarmClass GetAlarmClass(std::uint8_t type, std::int32_t value) const;
+
+    // Asks the player for the sound of an event that has no record of its own (a silent line).
+    void AskSound(int level) const;
 
     // The sound level an event asks for, or -1 when it leaves the current sound alone.
     int SoundLevelFor(std::uint8_t type, std::int32_t value) const;

@@ -241,6 +241,11 @@ bool TRecord::GetRecordMessage(std::uint8_t type, std::int32_t value, bool forRe
     return ReadStyle(*file, style_name, style);
 }
 
+bool TRecord::GetStyle(const std::string& name, TMessageStyle& style) const {
+    style = TMessageStyle{};
+    return ReadStyle(*catalogue_.Current(), name, style);
+}
+
 TAlarmClass TRecord::GetAlarmClass(std::uint8_t type, std::int32_t value) const {
     if (type >= RECORD_TYPE_COUNT || TYPE_FORMS[type].code_key.empty()) {
         return TAlarmClass::Normal;

@@ -30,6 +30,7 @@
 #include "ui/device_tree_view.h"
 #include "ui/ktev_setup.h"
 #include "ui/log_pane_qt.h"
+#include "ui/record_list_style.h"
 #include "ui/record_list_view.h"
 #include "ui/settings/settings_file.h"
 #include "ui/sound_output.h"
@@ -485,13 +486,39 @@ void TF_Main::StatusBarUpdateNow() {
         status_panels_[0]->setText(QStringLiteral("RUN"));
         status_panels_[1]->setText(port);
         status_panels_[2]->setText(QStringLiteral("Online: %1").arg(Device->GetOnlineCount()));
-        status_panels_[3]->setText(QString::fromStdString(Device->GetMaxStateText()));
+        TMessageStyle style;
+        std::string state;
+        if (Device->IsLineSilent()) {
+            // The table's states are stale while nothing is heard: say so instead.
+            state = TDevice::LINE_SILENT_TEXT;
+            Record->GetStyle("Fault", style);
+        } else {
+            state = Device->GetMaxStateText(&style);
+        }
+        ShowStatusState(QString::fromStdString(state), style);
     } else {
         status_panels_[0]->setText(QStringLiteral("Stop"));
         for (std::size_t i = 1; i < status_panels_.size(); ++i) {
             status_panels_[i]->clear();
         }
+        ShowStatusState(QString(), TMessageStyle{});
     }
+}
+
+void TF_Main::ShowStatusState(const QString& text, const TMessageStyle& style) {
+    QLabel* panel = status_panels_[3];
+    panel->setText(text);
+    QPalette palette = statusBar()->palette();
+    if (style != TMessageStyle{}) {
+        palette.setColor(QPalette::Window, StyleColor(style.bg_color));
+        palette.setColor(QPalette::WindowText, StyleColor(style.font_color));
+    }
+    panel->setAutoFillBackground(style != TMessageStyle{});
+    panel->setPalette(palette);
+    QFont font = statusBar()->font();
+    font.setBold(style.is_bold);
+    font.setItalic(style.is_italic);
+    panel->setFont(font);
 }
 
 // --- Start-up and shutdown.

@@ -15,6 +15,7 @@
 
 #include "device/device_views.h"
 #include "log/program_path.h"
+#include "records/message_style.h"
 #include "records/record_types.h"
 #include "ui/settings/current_settings.h"
 
@@ -215,6 +216,8 @@ private:
     void DestroyParts();
     // Queues `now` for the GUI thread unless a queued call of it is already waiting.
     void Post(std::atomic<bool>& pending, void (TF_Main::*now)());
+    // The last status panel: the overall state in the catalogue's colours.
+    void ShowStatusState(const QString& text, const TMessageStyle& style);
     void StatusBarUpdateNow();
     void TreeViewUpdateNow();
     void ListViewUpdateNow();

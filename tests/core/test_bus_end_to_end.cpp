@@ -2,6 +2,7 @@
 // side of a pseudo-terminal.
 #include "records/record_types.h"
 #include "support/bus_fixture.h"
+#include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -194,4 +195,27 @@ TEST_F(BusEndToEnd, LoopsThatKeepChangingStarveNeitherOtherPanelsNorTheirOwnRela
     EXPECT_LE(before_relays, 2);
     EXPECT_TRUE(Eventually([this] { return CountRecords(0x22222222, LINE_STATE, 0x30002) == 1; }));
     EXPECT_TRUE(Eventually([this] { return CountRecords(0x11111111, RELAY_STATE, 0x10001) == 1; }));
+}
+
+TEST_F(BusEndToEnd, ASilentLineIsSaidOnceSoundedAndItsReturnToo) {
+    sim.Stop();
+    PtyPair line; // an adapter with nothing on its bus
+    ASSERT_TRUE(line.ok());
+    line.LinkAs(dir.path(), COM);
+    sound->SetSound(SOUND_OFF);
+    device->SetService(true);
+    ASSERT_TRUE(device->IsRunning());
+    ASSERT_TRUE(Eventually([this] { return device->IsLineSilent(); }));
+    EXPECT_EQ(sound->GetSound(), SOUND_FAILURE);
+    const std::string path = dir.path() + "/com" + std::to_string(COM);
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Нет обмена по линии COM9 (" + path + ")"), 1);
+
+    TSimFrame poll;
+    poll.command = FIND_DEVICE;
+    poll.dst_address = TKordeya32::OWN_ADDRESS;
+    poll.src_id = 0x0A11;
+    line.Send(simwire::Encode(poll));
+    ASSERT_TRUE(Eventually([this] { return !device->IsLineSilent(); }));
+    EXPECT_EQ(CountLog(LOG_TYPE_INFO, "Обмен по линии COM9 восстановлен"), 1);
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Нет обмена по линии"), 1);
 }

@@ -182,6 +182,18 @@ private slots:
         QCOMPARE(f.LogCount("Остановка сервиса..."), 1);
     }
 
+    void aSilentLineReplacesTheLastStateInTheStatusBar() {
+        WindowFixture f;
+        PtyPort silent(f.PortsDir(), Com);
+        f.Start(ManualStart);
+        f.main->Actions().MM_Service_Start->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(f.main->StatusBarText(3), QStringLiteral("Нет обмена по линии"),
+                                  20000);
+        QCOMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        f.main->Actions().MM_Service_Stop->trigger();
+        QTRY_COMPARE(f.main->StatusBarText(3), QString());
+    }
+
     void aCloseDuringADialogWaitsForTheCommandToEnd() {
         WindowFixture f;
         f.Start(ManualStart);
