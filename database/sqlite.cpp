@@ -275,6 +275,7 @@ bool TSQLite::Init(const std::string& path) {
                    "SQLite Версия: %s, Устройств: %d, Записей: %d, Маскируемых записей: %d",
                    version_, device_count_, record_count_, records_mask_count_);
     }
+    path_ = path;
     active_ = true;
     return true;
 }
@@ -361,6 +362,7 @@ void TSQLite::CloseConnection() {
     db_ = nullptr;
     opened_ = false;
     active_ = false;
+    path_.clear();
     version_.clear();
     std::lock_guard counts(counts_lock_);
     devices_.clear();
@@ -573,6 +575,11 @@ int TSQLite::CountMasked(std::uint32_t types, bool joined_only) const {
 TSQLite::TSnapshot TSQLite::TakeSnapshot(std::uint32_t types) const {
     std::lock_guard counts(counts_lock_);
     return {last_record_id_, last_device_row_, CountMasked(types, true)};
+}
+
+std::string TSQLite::GetPath() const {
+    std::shared_lock connection(connection_lock_);
+    return path_;
 }
 
 std::string TSQLite::GetVersion() const {

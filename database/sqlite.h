@@ -69,6 +69,8 @@ public:
     // the read completed.
     bool SelectRecords(int offset, int& count, std::span<TRecordRow> rows);
 
+    // The file of the open database, as given to Init; empty while it is closed.
+    std::string GetPath() const;
     std::string GetVersion() const;
     int GetRecordCount() const;
     int GetDeviceCount() const;
@@ -116,6 +118,7 @@ private:
     sqlite3* db_ = nullptr;
     bool opened_ = false;
     bool active_ = false;
+    std::string path_;
     std::string version_;
 
     // One guard per operation.
