@@ -1,4 +1,5 @@
 #include "buslink/kordeya32.h"
+#include "database/sqlite.h"
 #include "device/device.h"
 #include "log/log.h"
 #include "ui/settings/settings.h"
@@ -80,6 +81,8 @@ void TDevice::DeviceThreadCoreFunction() {
         CheckOnline(static_cast<std::int32_t>(t1 - t0));
         bus->held += got;
         TakeFrames(*bus, flush);
+        // What this pass stored reaches the disk before the bus is read again.
+        sqlite_.Sync();
     }
 }
 
