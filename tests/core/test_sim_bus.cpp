@@ -495,9 +495,10 @@ TEST_F(SimOnPty, RandomChangesKeepToTheirWindow) {
     options.rate_for_s = 0.1; // room for 20 changes
     options.turn_ms = 20;     // the test sends nothing in its turns
     Start();
-    // Past the window on the simulator's clock too, as it started before ours; the second turn
+    // The end of the window on the simulator's clock, which started before ours; the second turn
     // from then on follows a step that took that clock after the window.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(
+        std::chrono::duration<double>(options.rate_after_s + options.rate_for_s));
     const std::uint64_t turns = sim.Stats().turns;
     Heard h;
     ASSERT_TRUE(ws.Until([&](const Heard&) { return sim.Stats().turns >= turns + 2; }, h));
