@@ -4,6 +4,7 @@
 #include "database/event_record.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <shared_mutex>
@@ -19,6 +20,9 @@ class TSettings;
 // The record database: one SQLite connection to the file named by the DBFile setting, with the
 // tables `record` (one row per event) and `device` (one row per device ever met). It is the
 // only code that speaks to the database.
+//
+// A write returns once it is committed: a crash of the program cannot lose it, a power cut can
+// until Sync has put it on the disk.
 //
 // Every operation runs on its caller's thread, returns false (or 0 for a count) and logs the
 // reason when it fails; nothing throws. A writing operation that keeps failing with the same
@@ -58,6 +62,9 @@ public:
     bool UpdateDevice(const TDeviceRecord& device);
     // Stores device_id, utime, type and value; the database assigns the id.
     bool InsertRecord(const TEventRecord& record);
+    // Puts every write committed since the last call on the disk, with one flush of the log.
+    // True when it is there, or nothing was written; a failure is tried again at the next call.
+    bool Sync();
     // Counts the records whose type the RecordsMask setting selects (type 0 always). Keeps and
     // returns the count; 0 while the database is not active.
     int RecountRecordsMaskCount();
@@ -69,6 +76,8 @@ public:
     // the read completed.
     bool SelectRecords(int offset, int& count, std::span<TRecordRow> rows);
 
+    // The file of the open database, as given to Init; empty while it is closed.
+    std::string GetPath() const;
     std::string GetVersion() const;
     int GetRecordCount() const;
     int GetDeviceCount() const;
@@ -116,6 +125,7 @@ private:
     sqlite3* db_ = nullptr;
     bool opened_ = false;
     bool active_ = false;
+    std::string path_;
     std::string version_;
 
     // One guard per operation.
@@ -125,11 +135,15 @@ private:
     std::mutex update_device_guard_;
     std::mutex insert_record_guard_;
     std::mutex recount_guard_;
+    std::mutex sync_guard_;
 
     // The error each writing operation last logged (SQLITE_OK: none), under its guard.
     int insert_device_error_ = 0;
     int update_device_error_ = 0;
     int insert_record_error_ = 0;
+    int sync_error_ = 0;
+    // A write was committed and not yet flushed.
+    std::atomic<bool> unsynced_{false};
 
     // The counts, raised together with the last ids so that a page query sees them agree.
     mutable std::mutex counts_lock_;

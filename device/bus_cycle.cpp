@@ -1,5 +1,6 @@
 #include "audio/sound.h"
 #include "buslink/kordeya32.h"
+#include "database/sqlite.h"
 #include "device/device.h"
 #include "device/device_views.h"
 #include "log/log.h"
@@ -83,6 +84,8 @@ void TDevice::DeviceThreadCoreFunction() {
         CheckOnline(static_cast<std::int32_t>(t1 - t0));
         bus->held += got;
         WatchLine(TakeFrames(*bus, flush) > 0, t1);
+        // What this pass stored reaches the disk before the bus is read again.
+        sqlite_.Sync();
     }
 }
 

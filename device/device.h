@@ -119,6 +119,8 @@ private:
 
     void StartService();
     void StopService();
+    // Stores every device of the table in the open database, the way the answers store them.
+    void StoreDevices();
     // The bus cycle thread: runs passes while the service runs, waits between them otherwise.
     void DeviceThreadCoreFunction();
     // Waits at the start of a pass while the service is stopped; false when the thread must end.

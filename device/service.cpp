@@ -68,6 +68,7 @@ void TDevice::StartService() {
         }
         opened_with_.db_file = chosen;
     }
+    StoreDevices();
     TLog::Add(log_, "Запуск ядра Кордея-ТЛ", LOG_TYPE_INFO);
     line_watch_restart_ = true;
     RunCoreThread(true);
@@ -76,6 +77,23 @@ void TDevice::StartService() {
     views_.TreeViewUpdate();
     running_ = true;
     TLog::Add(log_, "...OK", LOG_TYPE_INFO);
+}
+
+void TDevice::StoreDevices() {
+    // The table outlives a change of the database file, and a record shows only joined with its
+    // device's row: the file in use gets each device before the bus thread can record an event
+    // of it. A row it has is kept unless the device itself told us its data since. A device
+    // that cannot be stored is logged by the database and tried again at the next start: the
+    // bus is listened to all the same, and its records are kept.
+    const int count = GetCount();
+    TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, %d", "TDevice::StoreDevices", count);
+    for (int i = 0; i < count; ++i) {
+        const TDeviceEntry& entry = devices_[i];
+        const TDeviceRecord device = entry.record.Get();
+        if (sqlite_.InsertDevice(device) && entry.whois_read) {
+            sqlite_.UpdateDevice(device);
+        }
+    }
 }
 
 void TDevice::StopService() {

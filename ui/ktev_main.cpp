@@ -480,6 +480,8 @@ void TF_Main::StatusBarUpdateNow() {
         return;
     }
     TLog::Add(Log.get(), "TF_Main::StatusBarUpdate", LOG_TYPE_DEBUG);
+    // Every start and stop of the service ends here, and a start may have opened another file.
+    TitleUpdate();
     const int com = Settings.GetComNum();
     const QString port = com > 0 ? QStringLiteral("COM%1").arg(com) : QString();
     if (Device->IsRunning()) {
@@ -519,6 +521,16 @@ void TF_Main::ShowStatusState(const QString& text, const TMessageStyle& style) {
     font.setBold(style.is_bold);
     font.setItalic(style.is_italic);
     panel->setFont(font);
+}
+
+void TF_Main::TitleUpdate() {
+    std::string file = SQLite ? SQLite->GetPath() : std::string();
+    if (file.empty()) {
+        file = Settings.GetDBFile();
+    }
+    setWindowTitle(file.empty()
+                       ? Caption()
+                       : QStringLiteral("%1 - %2").arg(Caption(), QString::fromStdString(file)));
 }
 
 // --- Start-up and shutdown.
@@ -628,6 +640,7 @@ void TF_Main::ChooseDBFile(bool save) {
         Settings.SetDBFile(chosen.toStdString());
     }
     TLog::Add(Log.get(), (save ? "Файл: " : "Выбран файл: ") + chosen.toStdString(), LOG_TYPE_INFO);
+    TitleUpdate();
 }
 
 void TF_Main::MM_File_NewClick() {
@@ -695,6 +708,7 @@ void TF_Main::IniLoad() {
     setEnabled(false);
     ApplySettings(values);
     setEnabled(true);
+    TitleUpdate();
 }
 
 void TF_Main::ApplySettings(const TSettingsFileValues& values) {

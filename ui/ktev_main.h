@@ -107,7 +107,8 @@ public:
     static constexpr int IniSaveDelayMs = 10000;
     static constexpr int StatusPanelCount = 4;
 
-    // "\"Кордея-ТЛ\" Tev": the window's caption and the title of its message boxes.
+    // "\"Кордея-ТЛ\" Tev": the window's caption and the title of its message boxes. The
+    // window's title adds the database file in use.
     static QString Caption();
 
     // Builds the window and creates the parts. `port` is the protocol object; it must outlive
@@ -219,6 +220,8 @@ private:
     // The last status panel: the overall state in the catalogue's colours.
     void ShowStatusState(const QString& text, const TMessageStyle& style);
     void StatusBarUpdateNow();
+    // The caption and the database file in use: the open one, else the one a start opens.
+    void TitleUpdate();
     void TreeViewUpdateNow();
     void ListViewUpdateNow();
     void GeometryChanged(TGeometryWatch& watch, const char* name);

@@ -19,6 +19,7 @@
 
 #include "support/fake_log_pane.h"
 #include "support/fake_settings.h"
+#include "support/fault_vfs.h"
 #include "support/temp_dir.h"
 #include "support/without_file_override.h"
 
@@ -298,6 +299,22 @@ TEST_F(Database, RecordsAreStoredAsSignedValuesAndCountedByTheMask) {
     EXPECT_EQ(db.RecountRecordsMaskCount(), 28);
     settings.records_mask = (1 << 3) | (1 << 5) | static_cast<int>(0x80000000U);
     EXPECT_EQ(db.RecountRecordsMaskCount(), 3);
+}
+
+TEST_F(Database, SyncFlushesTheLogOnceForEveryCommitSinceTheLast) {
+    // Opened through the shim, which counts the flushes.
+    SetWriteFault(TWriteFault::None);
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.Sync());
+    const int before = WalFlushes();
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(db.InsertRecord(Record(1, 3, i)));
+    }
+    EXPECT_TRUE(db.Sync());
+    EXPECT_EQ(WalFlushes(), before + 1);
+    EXPECT_TRUE(db.Sync());
+    EXPECT_EQ(WalFlushes(), before + 1) << "nothing written since";
 }
 
 TEST_F(Database, PagesAreNewestFirstJoinedWithTheirDevices) {

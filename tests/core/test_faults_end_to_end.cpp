@@ -97,6 +97,15 @@ protected:
 
 } // namespace
 
+// A power cut takes what the system had not written yet: the bus cycle flushes what it stored
+// before it reads on.
+TEST_F(DatabaseFaults, AStoredEventIsFlushedToTheDiskByTheBusCycle) {
+    const int before = WalFlushes();
+    ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, 3));
+    ASSERT_TRUE(Eventually([&] { return CountRecords(PANEL_3, DEVICE_BATTERY) == 1; }));
+    EXPECT_TRUE(Eventually([&] { return WalFlushes() > before; }));
+}
+
 TEST_F(DatabaseFaults, LockedByAnotherProcessLongerThanTheBusyTimeout) {
     LockerProcess locker;
     std::string error;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -147,16 +148,27 @@ protected:
         ASSERT_TRUE(sim.Inject(event, error)) << error;
     }
 
-    // The next GET_STATE answer of a device.
-    Heard StateOf(std::uint32_t id) {
+    // Injects a state change and waits until the bus thread has made it: it runs at the
+    // simulator's next step, and a request answered before then sees the old state.
+    void InjectChange(TSimEvent event) {
+        const std::uint64_t before = sim.Journal().LastSeq();
+        Inject(event);
+        ASSERT_TRUE(sim.Journal().WaitFor(
+            [](const TSimJournalEntry& e) { return e.kind == TSimEntryKind::Change; }, WAIT_MS,
+            nullptr, before));
+    }
+
+    // The next answer of a device to the command.
+    Heard AnswerOf(std::uint8_t command, std::uint32_t id) {
         Heard h;
         EXPECT_TRUE(ws.Until(
-            [id](const Heard& f) {
-                return f.answer() && f.command() == GET_STATE && f.src_id() == id;
+            [command, id](const Heard& f) {
+                return f.answer() && f.command() == command && f.src_id() == id;
             },
             h));
         return h;
     }
+    Heard StateOf(std::uint32_t id) { return AnswerOf(GET_STATE, id); }
 
     TempDir dir;
     TSimScenario scenario;
@@ -234,25 +246,20 @@ TEST_F(SimOnPty, WhoisInThePcTurnIsAnsweredNextWithTheDevicePayload) {
 
 TEST_F(SimOnPty, RemoteCommandIsAcknowledgedChangesTheLoopAndIsFlagged) {
     Start();
-    Inject(DeviceEvent(TSimAction::Loop, 2, statecode::LOOP_OFF, 2));
-    // Reading the loops clears the device's loops-changed flag.
+    InjectChange(DeviceEvent(TSimAction::Loop, 2, statecode::LOOP_OFF, 2));
+    // Reading the loops clears the device's loops-changed flag. A request held up past its turn
+    // is answered after the poll under way, so each answer is waited for by its command.
     ASSERT_TRUE(ws.WaitTurn());
     const std::uint8_t read_lines[] = {0};
     ASSERT_TRUE(ws.pc.Send(GET_LINES, 7, 0x702, read_lines, 1));
-    Heard h;
-    ASSERT_TRUE(ws.NextAnswer(h));
-    ASSERT_EQ(h.command(), GET_LINES);
-    EXPECT_EQ(h.payload(), (Bytes{0, 0, 1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(AnswerOf(GET_LINES, 0x702).payload(), (Bytes{0, 0, 1, 0, 0, 0, 0, 0}));
     EXPECT_EQ(StateOf(0x702).payload()[2], 0);
 
     const std::uint64_t before = sim.Journal().LastSeq();
     ASSERT_TRUE(ws.WaitTurn());
     const std::uint8_t line_on[] = {0x02, 0x00, 0x01};
     ASSERT_TRUE(ws.pc.Send(REMOTE_LINE_STATE, 7, 0x702, line_on, 3));
-    ASSERT_TRUE(ws.NextAnswer(h));
-    EXPECT_EQ(h.command(), REMOTE_LINE_STATE);
-    EXPECT_EQ(h.src_id(), 0x702u);
-    EXPECT_EQ(h.dst_id(), PC_ID);
+    EXPECT_EQ(AnswerOf(REMOTE_LINE_STATE, 0x702).dst_id(), PC_ID);
 
     const Bytes state = StateOf(0x702).payload();
     EXPECT_EQ(state[2] | state[3], 1) << "loops changed since they were read";
@@ -357,12 +364,14 @@ TEST_F(SimOnPty, DamagedAnswersAndNoiseNeverParseAndTheBusRecovers) {
     for (const TSimCorruption kind :
          {TSimCorruption::Crc, TSimCorruption::Escape, TSimCorruption::Truncate}) {
         for (const int device : {1, 2}) {
+            // Taken first: the damaged answer may be on the line before Inject returns.
+            const std::uint64_t before = sim.Journal().LastSeq();
             Inject(DeviceEvent(TSimAction::Corrupt, device, static_cast<std::uint32_t>(kind)));
             EXPECT_TRUE(sim.Journal().WaitFor(
                 [device](const TSimJournalEntry& e) {
                     return e.kind == TSimEntryKind::Line && e.device_key == device;
                 },
-                WAIT_MS, nullptr, sim.Journal().LastSeq()));
+                WAIT_MS, nullptr, before));
         }
     }
     // Both devices answer cleanly afterwards.
@@ -484,12 +493,15 @@ TEST_F(SimOnPty, RandomChangesKeepToTheirWindow) {
     options.rate = 200;
     options.rate_after_s = 0.2;
     options.rate_for_s = 0.1; // room for 20 changes
+    options.turn_ms = 20;     // the test sends nothing in its turns
     Start();
+    // The end of the window on the simulator's clock, which started before ours; the second turn
+    // from then on follows a step that took that clock after the window.
+    std::this_thread::sleep_for(
+        std::chrono::duration<double>(options.rate_after_s + options.rate_for_s));
+    const std::uint64_t turns = sim.Stats().turns;
     Heard h;
-    const auto started = Clock::now();
-    while (Clock::now() - started < std::chrono::milliseconds(1200)) {
-        ws.Next(h, 100);
-    }
+    ASSERT_TRUE(ws.Until([&](const Heard&) { return sim.Stats().turns >= turns + 2; }, h));
     int changes = 0;
     for (const TSimJournalEntry& e : sim.Journal().Since()) {
         if (e.kind == TSimEntryKind::Change) {

@@ -8,6 +8,7 @@
 namespace {
 
 std::atomic<TWriteFault> write_fault{TWriteFault::None};
+std::atomic<int> wal_flushes{0};
 
 sqlite3_vfs* real_vfs = nullptr;
 sqlite3_vfs fault_vfs;
@@ -16,6 +17,7 @@ sqlite3_vfs fault_vfs;
 struct TFaultFile {
     sqlite3_file base;
     sqlite3_file* real;
+    bool wal;
 };
 
 sqlite3_file* Real(sqlite3_file* file) {
@@ -43,6 +45,9 @@ int Truncate(sqlite3_file* f, sqlite3_int64 size) {
     return Real(f)->pMethods->xTruncate(Real(f), size);
 }
 int Sync(sqlite3_file* f, int flags) {
+    if (reinterpret_cast<TFaultFile*>(f)->wal) {
+        ++wal_flushes;
+    }
     return Real(f)->pMethods->xSync(Real(f), flags);
 }
 int FileSize(sqlite3_file* f, sqlite3_int64* size) {
@@ -124,6 +129,7 @@ const sqlite3_io_methods* MethodsFor(int version) {
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* out_flags) {
     auto* ours = reinterpret_cast<TFaultFile*>(file);
     ours->real = reinterpret_cast<sqlite3_file*>(ours + 1);
+    ours->wal = (flags & SQLITE_OPEN_WAL) != 0;
     const int rc = real_vfs->xOpen(real_vfs, name, ours->real, flags, out_flags);
     const sqlite3_io_methods* real_methods = ours->real->pMethods;
     ours->base.pMethods = real_methods != nullptr ? MethodsFor(real_methods->iVersion) : nullptr;
@@ -147,4 +153,8 @@ void Install() {
 void SetWriteFault(TWriteFault fault) {
     Install();
     write_fault.store(fault);
+}
+
+int WalFlushes() {
+    return wal_flushes.load();
 }

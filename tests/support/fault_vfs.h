@@ -14,3 +14,5 @@ enum class TWriteFault {
 
 // Installs the shim (once per process) and sets what writes do from now on; any thread.
 void SetWriteFault(TWriteFault fault);
+// How many times a write-ahead log opened through the shim was flushed to the disk.
+int WalFlushes();

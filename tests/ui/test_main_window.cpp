@@ -15,6 +15,7 @@
 #include <QToolBar>
 
 #include <csignal>
+#include <fstream>
 #include <thread>
 
 #include "audio/sound.h"
@@ -260,7 +261,7 @@ private slots:
         WindowFixture f;
         f.Start(ManualStart);
         const TMainActions& a = f.main->Actions();
-        QCOMPARE(f.main->windowTitle(), QStringLiteral("\"Кордея-ТЛ\" Tev"));
+        QCOMPARE(TF_Main::Caption(), QStringLiteral("\"Кордея-ТЛ\" Tev"));
         for (QAction* disabled :
              {a.MM_File_Export->menuAction(), a.MM_File_Export_Text, a.MM_File_Export_Excel,
               a.MM_Help_Manual, a.MM_Help_CheckUpdate, a.MM_Help_About}) {
@@ -338,6 +339,36 @@ private slots:
         f.answers = {QString()};
         f.main->Actions().MM_File_Open->trigger();
         QVERIFY(f.LogHasInOrder({"Файл не выбран"}));
+    }
+
+    void theTitleNamesTheDatabaseFileInUse() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.Start(ManualStart);
+        const auto title = [&f](const char* file) {
+            return QStringLiteral("%1 - %2").arg(TF_Main::Caption(),
+                                                 QString::fromStdString(f.Path(file)));
+        };
+        // Stopped: the file the next start opens.
+        QCOMPARE(f.main->windowTitle(), title("default.db"));
+        for (const char* file : {"first.db", "second.db"}) {
+            std::ofstream(f.Path(file)).close();
+        }
+        f.answers = {QString::fromStdString(f.Path("first.db"))};
+        f.main->Actions().MM_File_Open->trigger();
+        QCOMPARE(f.main->windowTitle(), title("first.db"));
+
+        f.main->Actions().MM_Service_Start->trigger();
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        // The running service keeps its file until it starts again.
+        f.answers = {QString::fromStdString(f.Path("second.db"))};
+        f.main->Actions().MM_File_New->trigger();
+        QCOMPARE(f.main->windowTitle(), title("first.db"));
+        f.main->Actions().MM_Service_Stop->trigger();
+        f.main->Actions().MM_Service_Start->trigger();
+        QVERIFY(f.main->GetDevice()->IsRunning());
+        QTRY_COMPARE(f.main->windowTitle(), title("second.db"));
     }
 
     void requestsFromOtherThreadsMergeIntoOneQueuedCall() {
