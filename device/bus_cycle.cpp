@@ -204,7 +204,34 @@ void TDevice::Dispatch(TBusState& bus) {
     bus.seen_name[0] = 0;
 }
 
+namespace {
+
+// The request that reads what the entry still lacks; 0 when nothing is left to read. A device
+// with both loops and relays to read takes them in turn, as relays_next says.
+std::uint8_t NextRead(const TDeviceEntry& e, bool relays_next) {
+    const TDeviceRecord r = e.record.Get();
+    const bool lines = r.lines > 0 && !e.lines_read;
+    const bool relays = r.relays > 0 && !e.relays_read;
+    if (!e.whois_read) {
+        return GET_WHOIS;
+    }
+    if (lines && (!relays || !relays_next)) {
+        return GET_LINES;
+    }
+    return relays ? GET_RELAYS : 0;
+}
+
+} // namespace
+
 void TDevice::PcTurn(TBusState& bus) {
+    const int count = GetCount();
+    // A device read in full counts as complete at once, wherever the walk stands: until then
+    // its changes are taken in without a record.
+    for (int i = 0; i < count; ++i) {
+        if (NextRead(devices_[i], bus.relays_next[i]) == 0) {
+            devices_[i].info_complete = true;
+        }
+    }
     if (remote_command.pending.load(std::memory_order_acquire)) {
         std::uint8_t payload[TRemoteCommand::PAYLOAD_SIZE];
         const int length =
@@ -219,30 +246,19 @@ void TDevice::PcTurn(TBusState& bus) {
         return;
     }
     static constexpr std::uint8_t ZERO = 0;
-    const int count = GetCount();
-    // Each turn looks from the device after the last one read, and a device with both loops and
-    // relays to read takes them in turn: loops that keep changing must not keep the panels after
-    // it, or its own relays, from ever being read.
+    // Each turn looks from the device after the last one read: loops that keep changing must not
+    // keep the panels after it, or its own relays, from ever being read.
     for (int k = 0; k < count; ++k) {
         const int i = (bus.turn_from + k) % count;
-        TDeviceEntry& e = devices_[i];
-        const TDeviceRecord r = e.record.Get();
-        const auto address = static_cast<std::uint8_t>(r.address);
-        const bool lines = r.lines > 0 && !e.lines_read;
-        const bool relays = r.relays > 0 && !e.relays_read;
-        std::uint8_t command = 0;
-        if (!e.whois_read) {
-            command = GET_WHOIS;
-        } else if (lines && (!relays || !bus.relays_next[i])) {
-            command = GET_LINES;
-            bus.relays_next[i] = true;
-        } else if (relays) {
-            command = GET_RELAYS;
-            bus.relays_next[i] = false;
-        } else {
-            e.info_complete = true;
+        const std::uint8_t command = NextRead(devices_[i], bus.relays_next[i]);
+        if (command == 0) {
             continue;
         }
+        if (command != GET_WHOIS) {
+            bus.relays_next[i] = command == GET_LINES;
+        }
+        const TDeviceRecord r = devices_[i].record.Get();
+        const auto address = static_cast<std::uint8_t>(r.address);
         if (command == GET_WHOIS) {
             port_.Send(command, address, r.device_id, nullptr, 0);
         } else {

@@ -195,3 +195,33 @@ TEST_F(BusEndToEnd, LoopsThatKeepChangingStarveNeitherOtherPanelsNorTheirOwnRela
     EXPECT_TRUE(Eventually([this] { return CountRecords(0x22222222, LINE_STATE, 0x30002) == 1; }));
     EXPECT_TRUE(Eventually([this] { return CountRecords(0x11111111, RELAY_STATE, 0x10001) == 1; }));
 }
+
+// A panel whose last information was just read has every change recorded from then on, while
+// the following turns read the other panels.
+TEST_F(BusEndToEnd, MainsLostRightAfterThePanelIsReadIsRecordedWhileTheOthersAreRead) {
+    sim.Stop();
+    scenario.devices.clear();
+    for (int key = 1; key <= 5; ++key) {
+        scenario.devices.push_back(Panel(key, 0x51000000u + static_cast<std::uint32_t>(key), 4, 2));
+    }
+    // At 9600 baud the turns that read the other panels span several poll cycles.
+    ASSERT_TRUE(StartSim(TSimPace::Realtime));
+    device->SetService(true);
+    // The first relays read complete a panel while every other panel still has its relays to
+    // read, so the next turns go to them.
+    TSimJournalEntry read;
+    ASSERT_TRUE(sim.Journal().WaitFor(
+        [](const TSimJournalEntry& e) {
+            return e.kind == TSimEntryKind::Received && e.command == GET_RELAYS && e.answered;
+        },
+        60000, &read));
+    ASSERT_TRUE(sim.Journal().WaitFor(
+        [&read](const TSimJournalEntry& e) {
+            return e.kind == TSimEntryKind::Received && e.device_id != read.device_id;
+        },
+        10000, nullptr, read.seq));
+    ASSERT_TRUE(Inject(TSimAction::Power, read.device_key, 0, 0));
+    const TDeviceEntry& panel = *device->GetItem(device->FindDevice(read.device_id));
+    ASSERT_TRUE(Eventually([&panel] { return panel.power == 0; }));
+    EXPECT_EQ(CountRecords(read.device_id, DEVICE_POWER, 0), 1) << "stored without a record";
+}
