@@ -103,6 +103,12 @@ void TDevice::Dispatch(TBusState& bus) {
     const std::uint8_t* payload = f + frame::OFS_PAYLOAD;
     const int length = port_.FrameLength() - frame::MIN_LENGTH;
     const std::uint8_t command = f[frame::OFS_COMMAND];
+    const std::uint32_t source = frame::ReadDword(f + frame::OFS_SRC_ID);
+    // Only the PC sends with its own id: this is our own frame heard back (an adapter that
+    // hears its own transmission), neither a request of the bus nor an answer.
+    if (f[frame::OFS_SRC_ADDRESS] == port_.OwnAddress() && source == port_.OwnId()) {
+        return;
+    }
 
     if (f[frame::OFS_ANSWER] == 0) {
         const std::uint32_t target = frame::ReadDword(f + frame::OFS_DST_ID);
@@ -135,7 +141,6 @@ void TDevice::Dispatch(TBusState& bus) {
         return;
     }
 
-    const std::uint32_t source = frame::ReadDword(f + frame::OFS_SRC_ID);
     // An acknowledgement counts only as the first answer after the request it belongs to.
     const bool matched = bus.seen_target != 0 && bus.seen_target == source;
     const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);

@@ -2,6 +2,7 @@
 // side of a pseudo-terminal.
 #include "records/record_types.h"
 #include "support/bus_fixture.h"
+#include "support/locker_process.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,13 @@ namespace {
 using namespace std::chrono_literals;
 
 using BusEndToEnd = BusFixture;
+
+// The database's busy timeout outlasts the lock, so the bus thread stalls in one insert for as
+// long as the lock is held.
+class StalledBus : public BusFixture {
+protected:
+    StalledBus() : BusFixture(ProgramDir(), 120000) {}
+};
 
 } // namespace
 
@@ -224,4 +232,59 @@ TEST_F(BusEndToEnd, MainsLostRightAfterThePanelIsReadIsRecordedWhileTheOthersAre
     const TDeviceEntry& panel = *device->GetItem(device->FindDevice(read.device_id));
     ASSERT_TRUE(Eventually([&panel] { return panel.power == 0; }));
     EXPECT_EQ(CountRecords(read.device_id, DEVICE_POWER, 0), 1) << "stored without a record";
+}
+
+// Another process holds the database while the panels keep changing; the bus thread waits in
+// its insert and the line keeps what it hears meanwhile. Once the database is free, the program
+// works through that backlog, sending in every turn it finds there: each value that went out in
+// a full poll cycle is recorded once and in order.
+TEST_F(StalledBus, EveryChangeMadeDuringAStallIsRecorded) {
+    sim.Stop();
+    // At 9600 baud the stall's backlog stays well inside the pseudo-terminal's buffer.
+    ASSERT_TRUE(StartSim(TSimPace::Realtime));
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }, 60));
+    NewRecords();
+    LockerProcess locker;
+    std::string error;
+    ASSERT_TRUE(locker.Lock(KTEV_DB_LOCKER, db_path, error)) << error;
+    // Mains of panel 1, summary state of panel 2, battery of panel 3; about 8 s in all, twice
+    // what the line hands over in one read.
+    constexpr int STEPS = 16;
+    std::vector<std::int32_t> power;
+    std::vector<std::int32_t> summary;
+    std::vector<std::int32_t> battery;
+    for (int step = 0; step < STEPS; ++step) {
+        power.push_back(step % 2 == 0 ? 0 : 1);
+        summary.push_back(step + 1);
+        battery.push_back(step % 3 + 1);
+        ASSERT_TRUE(Inject(TSimAction::Power, 1, 0, static_cast<std::uint32_t>(power.back())));
+        ASSERT_TRUE(Inject(TSimAction::Summary, 2, 0, static_cast<std::uint32_t>(summary.back())));
+        ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, static_cast<std::uint32_t>(battery.back())));
+        // The values are set at the simulator's next step, at the latest as the next cycle
+        // starts; the cycle after that begins once every panel was polled with them.
+        const std::uint64_t cycle = sim.Stats().cycles;
+        ASSERT_TRUE(Eventually([&] { return sim.Stats().cycles >= cycle + 2; }));
+    }
+    ASSERT_TRUE(locker.Release());
+    // A last summary state comes behind everything the stall left on the line.
+    summary.push_back(100);
+    ASSERT_TRUE(Inject(TSimAction::Summary, 2, 0, 100));
+    const TDeviceEntry& panel_2 = *device->GetItem(device->FindDevice(0x22222222));
+    ASSERT_TRUE(Eventually([&panel_2] { return panel_2.max_state == 100; }, 60));
+    std::vector<std::int32_t> stored_power;
+    std::vector<std::int32_t> stored_summary;
+    std::vector<std::int32_t> stored_battery;
+    for (const StoredRecord& r : NewRecords()) {
+        if (r.device_id == 0x11111111 && r.type == DEVICE_POWER) {
+            stored_power.push_back(r.value);
+        } else if (r.device_id == 0x22222222 && r.type == MAX_STATE) {
+            stored_summary.push_back(r.value);
+        } else if (r.device_id == 0x33333333 && r.type == DEVICE_BATTERY) {
+            stored_battery.push_back(r.value);
+        }
+    }
+    EXPECT_EQ(stored_power, power);
+    EXPECT_EQ(stored_summary, summary);
+    EXPECT_EQ(stored_battery, battery);
 }
