@@ -8,13 +8,157 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <sys/ioctl.h>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
 
 using BusEndToEnd = BusFixture;
+
+constexpr std::uint32_t PANEL_1 = 0x11111111;
+constexpr std::uint32_t PANEL_2 = 0x22222222;
+constexpr std::uint32_t PANEL_3 = 0x33333333;
+
+// The fixture's panels through discovery, a loop alarm, a relay switched on and a loop switched
+// off by the operator. Every answer is taken the first time, so each read is asked for once: a
+// lost answer shows as the same request made again.
+class AnswersTakenOnce : public BusFixture {
+protected:
+    using BusFixture::BusFixture;
+
+    bool Recorded(std::uint32_t id, int type, std::int32_t value) {
+        return Eventually([&] { return CountRecords(id, type, value) == 1; });
+    }
+
+    void EveryAnswerIsTakenTheFirstTime() {
+        device->SetService(true);
+        ASSERT_TRUE(device->IsRunning());
+        ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+        ASSERT_TRUE(Inject(TSimAction::Loop, 1, 2, 0x0C));
+        ASSERT_TRUE(Recorded(PANEL_1, LINE_STATE, 0x2000C));
+        ASSERT_TRUE(Inject(TSimAction::Relay, 3, 1, 1));
+        ASSERT_TRUE(Recorded(PANEL_3, RELAY_STATE, 0x10001));
+        device->remote_command.device_id = PANEL_2;
+        device->remote_command.address = 2;
+        device->remote_command.index = 1;
+        device->SetRemoteCommand(REMOTE_LINE_STATE, 3, 0);
+        ASSERT_TRUE(Recorded(PANEL_2, LINE_ON_OFF, 0x10200));
+        ASSERT_TRUE(Recorded(PANEL_2, LINE_STATE, 0x10000));
+
+        std::map<std::pair<std::uint32_t, int>, int> asked;
+        for (const TSimJournalEntry& e : sim.Journal().Since()) {
+            if (e.kind == TSimEntryKind::Received) {
+                EXPECT_TRUE(e.answered) << e.text;
+                ++asked[{e.device_id, e.command}];
+            }
+        }
+        const std::map<std::pair<std::uint32_t, int>, int> once = {
+            {{PANEL_1, GET_WHOIS}, 1}, {{PANEL_1, GET_LINES}, 2}, {{PANEL_1, GET_RELAYS}, 1},
+            {{PANEL_2, GET_WHOIS}, 1}, {{PANEL_2, GET_LINES}, 2}, {{PANEL_2, REMOTE_LINE_STATE}, 1},
+            {{PANEL_3, GET_WHOIS}, 1}, {{PANEL_3, GET_RELAYS}, 2}};
+        EXPECT_EQ(asked, once);
+        // Discovery and recovery of each panel, the loop's alarm and new type, the relay, the
+        // command and the loop it switched off: nothing else.
+        EXPECT_EQ(Records().size(), 11u);
+    }
+};
+
+// A panel may begin its answer as soon as the PC's last byte has left.
+class AnswerDelay : public AnswersTakenOnce, public ::testing::WithParamInterface<double> {};
+
+// The PC's serial calls on a pseudo-terminal behind an RS-485 adapter that hears its own
+// transmission: RTS switches the direction (a pseudo-terminal has no modem lines, so this layer
+// keeps their level), and the echo of a frame reaches the input queue before the line is
+// switched back to receive (a drain that returns once the echo is in), or after it (the bytes
+// leave the adapter only after the switch, as when a drain returns early).
+class EchoingAdapter final : public ISerialSys {
+public:
+    enum class TEcho : std::uint8_t { BeforeTheSwitch, AfterTheSwitch };
+
+    std::atomic<TEcho> echo{TEcho::BeforeTheSwitch};
+    // Frames whose echo was in the input queue before the switch to receive.
+    std::atomic<int> echoed_before_switch{0};
+    std::atomic<int> frames{0};
+
+    int Open(const char* path) override { return real_.Open(path); }
+    int Close(int fd) override { return real_.Close(fd); }
+    int LockExclusive(int fd) override { return real_.LockExclusive(fd); }
+    int Configure(int fd, std::uint32_t baud) override { return real_.Configure(fd, baud); }
+    int Flush(int fd, int queue) override { return real_.Flush(fd, queue); }
+    int WaitReadable(int fd, int timeout_ms) override { return real_.WaitReadable(fd, timeout_ms); }
+    int Queued(int fd) override { return real_.Queued(fd); }
+    ssize_t Read(int fd, void* buffer, std::size_t size) override {
+        return real_.Read(fd, buffer, size);
+    }
+
+    int SetModemLine(int fd, int line, bool on) override {
+        // Without inversion RTS is asserted while receiving.
+        if (line == TIOCM_RTS && on && !held_.empty()) {
+            const ssize_t n = real_.Write(fd, held_.data(), held_.size());
+            held_.clear();
+            return n < 0 ? -1 : 0;
+        }
+        return 0;
+    }
+    ssize_t Write(int fd, const void* data, std::size_t size) override {
+        if (echo == TEcho::AfterTheSwitch) {
+            const auto* bytes = static_cast<const std::uint8_t*>(data);
+            held_.insert(held_.end(), bytes, bytes + size);
+            return static_cast<ssize_t>(size);
+        }
+        if (expected_ < 0) {
+            expected_ = real_.Queued(fd);
+        }
+        const ssize_t n = real_.Write(fd, data, size);
+        expected_ += n > 0 ? static_cast<int>(n) : 0;
+        return n;
+    }
+    // Once per frame, after its last write.
+    int Drain(int fd) override {
+        ++frames;
+        if (echo == TEcho::BeforeTheSwitch) {
+            // The adapter's own receiver has heard every byte by the time the last one has left.
+            const auto end = std::chrono::steady_clock::now() + 5s;
+            while (real_.Queued(fd) < expected_ && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(100us);
+            }
+            echoed_before_switch += real_.Queued(fd) >= expected_ ? 1 : 0;
+            expected_ = -1;
+        }
+        return real_.Drain(fd);
+    }
+
+private:
+    TPosixSerialSys& real_ = TPosixSerialSys::Instance();
+    std::vector<std::uint8_t> held_;
+    // What the input queue holds once the frame being written has come back; -1 between frames.
+    int expected_ = -1;
+};
+
+// Made before the fixture, whose port goes through it.
+struct AdapterInstalled {
+    EchoingAdapter adapter;
+};
+
+class AdapterEcho : public AdapterInstalled, public AnswersTakenOnce {
+protected:
+    AdapterEcho() : AnswersTakenOnce(ProgramDir(), TSQLite::BusyTimeoutMs, adapter) {}
+
+    void SetUp() override {
+        AnswersTakenOnce::SetUp();
+        settings.ctrl_rts = true;
+        sim.Stop();
+        TSimOptions options = SimOptions();
+        options.echo = true;
+        options.answer_delay_ms = 0; // the answer right behind the echo
+        ASSERT_TRUE(StartSim(options));
+    }
+};
 
 // The database's busy timeout outlasts the lock, so the bus thread stalls in one insert for as
 // long as the lock is held.
@@ -287,4 +431,28 @@ TEST_F(StalledBus, EveryChangeMadeDuringAStallIsRecorded) {
     EXPECT_EQ(stored_power, power);
     EXPECT_EQ(stored_summary, summary);
     EXPECT_EQ(stored_battery, battery);
+}
+
+TEST_P(AnswerDelay, EveryAnswerIsTakenTheFirstTime) {
+    sim.Stop();
+    TSimOptions options = SimOptions();
+    options.answer_delay_ms = GetParam();
+    ASSERT_TRUE(StartSim(options));
+    EveryAnswerIsTakenTheFirstTime();
+}
+
+INSTANTIATE_TEST_SUITE_P(Milliseconds, AnswerDelay, ::testing::Values(0.0, 0.5, 1.0, 3.0));
+
+// Every frame the PC sends comes back to it, then the answer at once. The echo is dropped as
+// the PC's own frame; the simulator, which wrote it, does not hear it as a request either.
+TEST_F(AdapterEcho, EchoBeforeTheSwitchToReceive) {
+    EveryAnswerIsTakenTheFirstTime();
+    EXPECT_GT(adapter.frames, 0);
+    EXPECT_EQ(adapter.echoed_before_switch, adapter.frames);
+}
+
+TEST_F(AdapterEcho, EchoAfterTheSwitchToReceive) {
+    adapter.echo = EchoingAdapter::TEcho::AfterTheSwitch;
+    EveryAnswerIsTakenTheFirstTime();
+    EXPECT_GT(adapter.frames, 0);
 }
