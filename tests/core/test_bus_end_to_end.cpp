@@ -393,7 +393,7 @@ TEST_F(StalledBus, EveryChangeMadeDuringAStallIsRecorded) {
     std::string error;
     ASSERT_TRUE(locker.Lock(KTEV_DB_LOCKER, db_path, error)) << error;
     // Mains of panel 1, summary state of panel 2, battery of panel 3; about 8 s in all, twice
-    // what the line hands over in one read.
+    // the 4 KB (4 s at 9600 baud) a pseudo-terminal hands over in one read.
     constexpr int STEPS = 16;
     std::vector<std::int32_t> power;
     std::vector<std::int32_t> summary;
@@ -414,17 +414,17 @@ TEST_F(StalledBus, EveryChangeMadeDuringAStallIsRecorded) {
     // A last summary state comes behind everything the stall left on the line.
     summary.push_back(100);
     ASSERT_TRUE(Inject(TSimAction::Summary, 2, 0, 100));
-    const TDeviceEntry& panel_2 = *device->GetItem(device->FindDevice(0x22222222));
+    const TDeviceEntry& panel_2 = *device->GetItem(device->FindDevice(PANEL_2));
     ASSERT_TRUE(Eventually([&panel_2] { return panel_2.max_state == 100; }, 60));
     std::vector<std::int32_t> stored_power;
     std::vector<std::int32_t> stored_summary;
     std::vector<std::int32_t> stored_battery;
     for (const StoredRecord& r : NewRecords()) {
-        if (r.device_id == 0x11111111 && r.type == DEVICE_POWER) {
+        if (r.device_id == PANEL_1 && r.type == DEVICE_POWER) {
             stored_power.push_back(r.value);
-        } else if (r.device_id == 0x22222222 && r.type == MAX_STATE) {
+        } else if (r.device_id == PANEL_2 && r.type == MAX_STATE) {
             stored_summary.push_back(r.value);
-        } else if (r.device_id == 0x33333333 && r.type == DEVICE_BATTERY) {
+        } else if (r.device_id == PANEL_3 && r.type == DEVICE_BATTERY) {
             stored_battery.push_back(r.value);
         }
     }
