@@ -1,7 +1,8 @@
 // The bus cycle fed faster than 9600 baud through a pseudo-terminal, with the real service,
-// handlers and database behind it: frames handled per second, and the time from the last byte
-// of an answer to its record being stored.
+// handlers and database behind it: frames handled per second, the time from the last byte of
+// an answer to its record being stored, and how soon after the PC's request a panel may answer.
 #include "records/record_types.h"
+#include "sim/bus_sim.h"
 #include "support/device_fixture.h"
 #include "support/pty_pair.h"
 
@@ -111,5 +112,67 @@ void BM_FramesPerSecond(benchmark::State& state) {
                            benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_FramesPerSecond)->Arg(200)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The simulator's panel begins its answer to the service's request the given microseconds after
+// the request's last byte. Each iteration changes a loop and waits until the service has it;
+// asked_per_change counts the service's requests for the loops per change: 1 when every answer
+// was taken the first time, more when answers were lost and asked for again.
+void BM_AnswerDelay(benchmark::State& state) {
+    DeviceFixture fixture;
+    TComp32::SetPortsDir(fixture.dir.path());
+    fixture.settings.com_num = COM;
+    fixture.settings.is_sound = false;
+    TSimScenario scenario;
+    TSimDeviceConfig panel;
+    panel.key = 1;
+    panel.address = 7;
+    panel.id = ID;
+    panel.lines = 8;
+    scenario.devices.push_back(panel);
+    TSimOptions options;
+    options.ports_dir = fixture.dir.path();
+    options.com = COM;
+    options.pace = TSimPace::Fast;
+    options.answer_delay_ms = static_cast<double>(state.range(0)) / 1000;
+    TBusSim sim;
+    std::string error;
+    if (!sim.Start(options, scenario, error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    fixture.device->SetService(true);
+    while (fixture.device->GetCount() == 0 || !fixture.device->GetItem(0)->info_complete) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const TDeviceEntry& entry = *fixture.device->GetItem(0);
+    const auto asked = [&sim] {
+        int n = 0;
+        for (const TSimJournalEntry& e : sim.Journal().Since()) {
+            n += e.kind == TSimEntryKind::Received && e.command == GET_LINES ? 1 : 0;
+        }
+        return n;
+    };
+    const int before = asked();
+    std::uint8_t code = statecode::LOOP_NORMAL;
+    for (auto _ : state) {
+        code = code == statecode::LOOP_NORMAL ? statecode::LOOP_FIRE : statecode::LOOP_NORMAL;
+        sim.Inject(DeviceEvent(TSimAction::Loop, 1, code, 0), error);
+        while (entry.line[0].state != code) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    }
+    state.counters["asked_per_change"] =
+        static_cast<double>(asked() - before) / static_cast<double>(state.iterations());
+    fixture.device->SetService(false);
+    sim.Stop();
+    TComp32::SetPortsDir("ports");
+}
+BENCHMARK(BM_AnswerDelay)
+    ->Arg(0)
+    ->Arg(100)
+    ->Arg(500)
+    ->Arg(3000)
+    ->Iterations(100)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -149,6 +149,12 @@ def main():
         ("Bus frames handled per second",)
         + timing(r, r"BM_FramesPerSecond/200/manual_time", "frames_per_s", "")
     )
+    for us in (0, 100, 500, 3000):
+        rows.append(
+            (f"Bus requests per loop change, the panel answering {us / 1000:g} ms after the "
+             "request",)
+            + timing(r, rf"BM_AnswerDelay/{us}/iterations:100", "asked_per_change", "")
+        )
     rows.append(
         ("Catalogue formats per second, kept in memory",)
         + timing(r, r"BM_GetRecordMessage_Kept", "items_per_second", "")

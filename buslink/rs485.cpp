@@ -6,7 +6,7 @@ void TRs485::SetOptions(bool ctrl_dtr, bool ctrl_rts, bool ctrl_inv) {
     ctrl_inv_ = ctrl_inv;
 }
 
-bool TRs485::SetDirection(bool level, int purge_flags) {
+bool TRs485::SetDirection(bool level) {
     bool result = true;
     if (ctrl_dtr_) {
         result = SetDtr(level) && result;
@@ -14,15 +14,18 @@ bool TRs485::SetDirection(bool level, int purge_flags) {
     if (ctrl_rts_) {
         result = SetRts(level) && result;
     }
-    return Purge(purge_flags) && result;
+    return result;
 }
 
 // Without inversion the lines are cleared while transmitting; the stale output goes first.
 bool TRs485::SetTransmit() {
-    return SetDirection(ctrl_inv_, PURGE_TXCLEAR);
+    const bool lines = SetDirection(ctrl_inv_);
+    return Purge(PURGE_TXCLEAR) && lines;
 }
 
-// Back to listening: whatever was heard of our own transmission is dropped.
+// Back to listening. The input queue is kept: it may hold other panels' answers not read yet
+// (a backlog after a stall) or an answer that began as our last byte left. The echo of our own
+// frame, if the adapter gives one, is dropped by the bus cycle when it parses it.
 bool TRs485::SetReceive() {
-    return SetDirection(!ctrl_inv_, PURGE_RXCLEAR);
+    return SetDirection(!ctrl_inv_);
 }

@@ -16,7 +16,7 @@ public:
     bool CtrlInv() const { return ctrl_inv_; }
 
 private:
-    bool SetDirection(bool level, int purge_flags);
+    bool SetDirection(bool level);
 
     bool ctrl_dtr_ = false;
     bool ctrl_rts_ = false;

@@ -125,19 +125,24 @@ int TDevice::TakeFrames(TBusState& bus, bool flush) {
         }
         bus.held -= consumed;
         std::memmove(bus.receive, bus.receive + consumed, static_cast<std::size_t>(bus.held));
-        if (frame) {
-            Dispatch(bus);
+        if (frame && Dispatch(bus)) {
             ++frames;
         }
     }
     return frames;
 }
 
-void TDevice::Dispatch(TBusState& bus) {
+bool TDevice::Dispatch(TBusState& bus) {
     const std::uint8_t* f = port_.Frame();
     const std::uint8_t* payload = f + frame::OFS_PAYLOAD;
     const int length = port_.FrameLength() - frame::MIN_LENGTH;
     const std::uint8_t command = f[frame::OFS_COMMAND];
+    const std::uint32_t source = frame::ReadDword(f + frame::OFS_SRC_ID);
+    // Only the PC sends with its own id: this is our own frame heard back (an adapter that
+    // hears its own transmission), neither a request of the bus nor an answer.
+    if (f[frame::OFS_SRC_ADDRESS] == port_.OwnAddress() && source == port_.OwnId()) {
+        return false;
+    }
 
     if (f[frame::OFS_ANSWER] == 0) {
         const std::uint32_t target = frame::ReadDword(f + frame::OFS_DST_ID);
@@ -167,10 +172,9 @@ void TDevice::Dispatch(TBusState& bus) {
         default:
             break;
         }
-        return;
+        return true;
     }
 
-    const std::uint32_t source = frame::ReadDword(f + frame::OFS_SRC_ID);
     // An acknowledgement counts only as the first answer after the request it belongs to.
     const bool matched = bus.seen_target != 0 && bus.seen_target == source;
     const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);
@@ -237,7 +241,26 @@ void TDevice::Dispatch(TBusState& bus) {
     bus.seen_address = 0;
     bus.seen_time = 0;
     bus.seen_name[0] = 0;
+    return true;
 }
+
+namespace {
+
+// The request that reads what the entry still lacks; 0 when nothing is left to read. A device
+// with both loops and relays to read takes them in turn, as relays_next says.
+std::uint8_t NextRead(const TDeviceEntry& e, bool relays_next) {
+    const bool lines = e.LinesToRead();
+    const bool relays = e.RelaysToRead();
+    if (!e.whois_read) {
+        return GET_WHOIS;
+    }
+    if (lines && (!relays || !relays_next)) {
+        return GET_LINES;
+    }
+    return relays ? GET_RELAYS : 0;
+}
+
+} // namespace
 
 void TDevice::PcTurn(TBusState& bus) {
     if (remote_command.pending.load(std::memory_order_acquire)) {
@@ -255,29 +278,19 @@ void TDevice::PcTurn(TBusState& bus) {
     }
     static constexpr std::uint8_t ZERO = 0;
     const int count = GetCount();
-    // Each turn looks from the device after the last one read, and a device with both loops and
-    // relays to read takes them in turn: loops that keep changing must not keep the panels after
-    // it, or its own relays, from ever being read.
+    // Each turn looks from the device after the last one read: loops that keep changing must not
+    // keep the panels after it, or its own relays, from ever being read.
     for (int k = 0; k < count; ++k) {
         const int i = (bus.turn_from + k) % count;
-        TDeviceEntry& e = devices_[i];
-        const TDeviceRecord r = e.record.Get();
-        const auto address = static_cast<std::uint8_t>(r.address);
-        const bool lines = r.lines > 0 && !e.lines_read;
-        const bool relays = r.relays > 0 && !e.relays_read;
-        std::uint8_t command = 0;
-        if (!e.whois_read) {
-            command = GET_WHOIS;
-        } else if (lines && (!relays || !bus.relays_next[i])) {
-            command = GET_LINES;
-            bus.relays_next[i] = true;
-        } else if (relays) {
-            command = GET_RELAYS;
-            bus.relays_next[i] = false;
-        } else {
-            e.info_complete = true;
+        const std::uint8_t command = NextRead(devices_[i], bus.relays_next[i]);
+        if (command == 0) {
             continue;
         }
+        if (command != GET_WHOIS) {
+            bus.relays_next[i] = command == GET_LINES;
+        }
+        const TDeviceRecord r = devices_[i].record.Get();
+        const auto address = static_cast<std::uint8_t>(r.address);
         if (command == GET_WHOIS) {
             port_.Send(command, address, r.device_id, nullptr, 0);
         } else {

@@ -111,7 +111,7 @@ public:
 
     // Parses the `held` bytes at the front of the receive buffer and dispatches every frame
     // found; leaves the undecided rest at the front. flush: the read timed out.
-    // Returns how many frames were dispatched.
+    // Returns how many frames of other nodes were dispatched.
     int TakeFrames(TBusState& bus, bool flush);
 
 private:
@@ -131,7 +131,8 @@ private:
     // One read of the bus into the receive buffer; false when nothing came. A port that failed
     // is reopened here, and the read's time passes all the same.
     bool ReadBus(TBusState& bus, int& got);
-    void Dispatch(TBusState& bus);
+    // False for a frame of our own heard back, which is dropped untouched.
+    bool Dispatch(TBusState& bus);
     // Notes whether frames were heard in this pass; says once when the line falls silent and
     // once when it is heard again.
     void WatchLine(bool heard, std::uint64_t now_ms);

@@ -60,3 +60,21 @@ int TDeviceEntry::LineCount() const {
 int TDeviceEntry::RelayCount() const {
     return std::clamp(record.Get().relays, 0, MAX_RELAYS);
 }
+
+bool TDeviceEntry::LinesToRead() const {
+    return record.Get().lines > 0 && !lines_read;
+}
+
+bool TDeviceEntry::RelaysToRead() const {
+    return record.Get().relays > 0 && !relays_read;
+}
+
+bool TDeviceEntry::HasInfoToRead() const {
+    return !whois_read || LinesToRead() || RelaysToRead();
+}
+
+void TDeviceEntry::NoteInfoRead() {
+    if (!HasInfoToRead()) {
+        info_complete = true;
+    }
+}

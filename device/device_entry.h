@@ -72,6 +72,14 @@ struct TDeviceEntry {
     // Loops and relays in use, bounded by the table's room.
     int LineCount() const;
     int RelayCount() const;
+    // What the information walk has left to ask: the loops, the relays, or anything at all
+    // (its GET_WHOIS first).
+    bool LinesToRead() const;
+    bool RelaysToRead() const;
+    bool HasInfoToRead() const;
+    // Counts the device as complete once nothing is left to read: from then on every change of
+    // it is recorded, not only the grave ones.
+    void NoteInfoRead();
 };
 
 // The one pending remote command. The window thread fills the target and the command, then

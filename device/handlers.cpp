@@ -135,6 +135,7 @@ void TDevice::CmdCoreGetWhois(std::uint32_t device_id, const std::uint8_t* paylo
     }
     changes.recorded = changes.recorded || recovered;
     entry.whois_read = true;
+    entry.NoteInfoRead();
     views_.StatusBarUpdate();
     views_.TreeViewUpdate();
     if (changes.recorded) {
@@ -249,6 +250,7 @@ void TDevice::CmdCoreGetLines(std::uint32_t device_id, const std::uint8_t* paylo
         }
     }
     e.lines_read = true;
+    e.NoteInfoRead();
     Refresh(changes);
 }
 
@@ -287,6 +289,7 @@ void TDevice::CmdCoreGetRelays(std::uint32_t device_id, const std::uint8_t* payl
         }
     }
     e.relays_read = true;
+    e.NoteInfoRead();
     Refresh(changes);
 }
 

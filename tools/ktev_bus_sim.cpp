@@ -18,11 +18,13 @@ namespace {
 constexpr const char* USAGE =
     "usage: ktev-bus-sim --com N [--ports-dir DIR] [--scenario FILE] [--devices N]\n"
     "                    [--rate R] [--rate-after S] [--rate-for S] [--seed S]\n"
-    "                    [--pace realtime|fast] [--turn-ms MS]\n"
+    "                    [--pace realtime|fast] [--turn-ms MS] [--answer-delay MS] [--echo]\n"
     "                    [--turn-every K] [--chunk BYTES] [--journal FILE|-]\n"
     "Plays the bus master and the devices of the scenario and/or N generated devices (256\n"
     "loops, 128 relays each) with R random changes per second (from S seconds after the\n"
-    "start, for S seconds). The journal of every change\n"
+    "start, for S seconds). A device begins its answer to the workstation MS (0..10, default\n"
+    "1) after the workstation's last byte; --echo hands the workstation's bytes back to it as\n"
+    "an RS-485 adapter does. The journal of every change\n"
     "and of every frame the workstation sent goes to FILE ('-': standard output).\n"
     "Stops on SIGINT or SIGTERM and removes the link.\n";
 
@@ -46,6 +48,10 @@ bool ParseArgs(int argc, char** argv, TArgs& args, std::string& error) {
         if (name == "--help" || name == "-h") {
             error.clear();
             return false;
+        }
+        if (name == "--echo") {
+            args.options.echo = true;
+            continue;
         }
         if (i + 1 >= argc) {
             error = std::string(name) + " needs a value";
@@ -78,6 +84,8 @@ bool ParseArgs(int argc, char** argv, TArgs& args, std::string& error) {
         } else if (name == "--turn-ms") {
             ok = ParseNumber(value, args.options.turn_ms) && args.options.turn_ms >= 0 &&
                  args.options.turn_ms <= 60000;
+        } else if (name == "--answer-delay") {
+            ok = ParseNumber(value, args.options.answer_delay_ms);
         } else if (name == "--turn-every") {
             ok = ParseNumber(value, args.options.turn_every) && args.options.turn_every >= 0;
         } else if (name == "--chunk") {

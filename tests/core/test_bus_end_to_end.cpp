@@ -1,20 +1,166 @@
 // The real service (port, bus cycle, handlers, database) against the bus simulator on the other
 // side of a pseudo-terminal.
+#include "buslink/state_codes.h"
 #include "records/record_types.h"
 #include "support/bus_fixture.h"
+#include "support/locker_process.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <sys/ioctl.h>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
 
 using BusEndToEnd = BusFixture;
+
+constexpr std::uint32_t PANEL_1 = 0x11111111;
+constexpr std::uint32_t PANEL_2 = 0x22222222;
+constexpr std::uint32_t PANEL_3 = 0x33333333;
+
+// The fixture's panels through discovery, a loop alarm, a relay switched on and a loop switched
+// off by the operator. Every answer is taken the first time, so each read is asked for once: a
+// lost answer shows as the same request made again.
+class AnswersTakenOnce : public BusFixture {
+protected:
+    using BusFixture::BusFixture;
+
+    bool Recorded(std::uint32_t id, int type, std::int32_t value) {
+        return Eventually([&] { return CountRecords(id, type, value) == 1; });
+    }
+
+    void EveryAnswerIsTakenTheFirstTime() {
+        device->SetService(true);
+        ASSERT_TRUE(device->IsRunning());
+        ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+        ASSERT_TRUE(Inject(TSimAction::Loop, 1, 2, 0x0C));
+        ASSERT_TRUE(Recorded(PANEL_1, LINE_STATE, 0x2000C));
+        ASSERT_TRUE(Inject(TSimAction::Relay, 3, 1, 1));
+        ASSERT_TRUE(Recorded(PANEL_3, RELAY_STATE, 0x10001));
+        device->remote_command.device_id = PANEL_2;
+        device->remote_command.address = 2;
+        device->remote_command.index = 1;
+        device->SetRemoteCommand(REMOTE_LINE_STATE, 3, 0);
+        ASSERT_TRUE(Recorded(PANEL_2, LINE_ON_OFF, 0x10200));
+        ASSERT_TRUE(Recorded(PANEL_2, LINE_STATE, 1 << 16 | statecode::LOOP_OFF));
+
+        std::map<std::pair<std::uint32_t, int>, int> asked;
+        for (const TSimJournalEntry& e : sim.Journal().Since()) {
+            if (e.kind == TSimEntryKind::Received) {
+                EXPECT_TRUE(e.answered) << e.text;
+                ++asked[{e.device_id, e.command}];
+            }
+        }
+        const std::map<std::pair<std::uint32_t, int>, int> once = {
+            {{PANEL_1, GET_WHOIS}, 1}, {{PANEL_1, GET_LINES}, 2}, {{PANEL_1, GET_RELAYS}, 1},
+            {{PANEL_2, GET_WHOIS}, 1}, {{PANEL_2, GET_LINES}, 2}, {{PANEL_2, REMOTE_LINE_STATE}, 1},
+            {{PANEL_3, GET_WHOIS}, 1}, {{PANEL_3, GET_RELAYS}, 2}};
+        EXPECT_EQ(asked, once);
+        // Discovery and recovery of each panel, the loop's alarm and new type, the relay, the
+        // command and the loop it switched off: nothing else.
+        EXPECT_EQ(Records().size(), 11u);
+    }
+};
+
+// A panel may begin its answer as soon as the PC's last byte has left.
+class AnswerDelay : public AnswersTakenOnce, public ::testing::WithParamInterface<double> {};
+
+// The PC's serial calls on a pseudo-terminal behind an RS-485 adapter that hears its own
+// transmission: RTS switches the direction (a pseudo-terminal has no modem lines, so this layer
+// keeps their level), and the echo of a frame reaches the input queue before the line is
+// switched back to receive (a drain that returns once the echo is in), or after it (the bytes
+// leave the adapter only after the switch, as when a drain returns early).
+class EchoingAdapter final : public ISerialSys {
+public:
+    enum class TEcho : std::uint8_t { BeforeTheSwitch, AfterTheSwitch };
+
+    std::atomic<TEcho> echo{TEcho::BeforeTheSwitch};
+    // Frames whose echo was in the input queue before the switch to receive.
+    std::atomic<int> echoed_before_switch{0};
+    std::atomic<int> frames{0};
+
+    int Open(const char* path) override { return real_.Open(path); }
+    int Close(int fd) override { return real_.Close(fd); }
+    int LockExclusive(int fd) override { return real_.LockExclusive(fd); }
+    int Configure(int fd, std::uint32_t baud) override { return real_.Configure(fd, baud); }
+    int Flush(int fd, int queue) override { return real_.Flush(fd, queue); }
+    int WaitReadable(int fd, int timeout_ms) override { return real_.WaitReadable(fd, timeout_ms); }
+    int Queued(int fd) override { return real_.Queued(fd); }
+    ssize_t Read(int fd, void* buffer, std::size_t size) override {
+        return real_.Read(fd, buffer, size);
+    }
+
+    int SetModemLine(int fd, int line, bool on) override {
+        // Without inversion RTS is asserted while receiving.
+        if (line == TIOCM_RTS && on && !held_.empty()) {
+            const ssize_t n = real_.Write(fd, held_.data(), held_.size());
+            held_.clear();
+            return n < 0 ? -1 : 0;
+        }
+        return 0;
+    }
+    ssize_t Write(int fd, const void* data, std::size_t size) override {
+        if (echo == TEcho::AfterTheSwitch) {
+            const auto* bytes = static_cast<const std::uint8_t*>(data);
+            held_.insert(held_.end(), bytes, bytes + size);
+            return static_cast<ssize_t>(size);
+        }
+        if (expected_ < 0) {
+            expected_ = real_.Queued(fd);
+        }
+        const ssize_t n = real_.Write(fd, data, size);
+        expected_ += n > 0 ? static_cast<int>(n) : 0;
+        return n;
+    }
+    // Once per frame, after its last write.
+    int Drain(int fd) override {
+        ++frames;
+        if (echo == TEcho::BeforeTheSwitch) {
+            // The adapter's own receiver has heard every byte by the time the last one has left.
+            const auto end = std::chrono::steady_clock::now() + 5s;
+            while (real_.Queued(fd) < expected_ && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(100us);
+            }
+            echoed_before_switch += real_.Queued(fd) >= expected_ ? 1 : 0;
+            expected_ = -1;
+        }
+        return real_.Drain(fd);
+    }
+
+private:
+    TPosixSerialSys& real_ = TPosixSerialSys::Instance();
+    std::vector<std::uint8_t> held_;
+    // What the input queue holds once the frame being written has come back; -1 between frames.
+    int expected_ = -1;
+};
+
+// Made before the fixture, whose port goes through it.
+struct AdapterInstalled {
+    EchoingAdapter adapter;
+};
+
+class AdapterEcho : public AdapterInstalled, public AnswersTakenOnce {
+protected:
+    AdapterEcho() : AnswersTakenOnce(ProgramDir(), TSQLite::BusyTimeoutMs, adapter) {}
+
+    void SetUp() override {
+        AnswersTakenOnce::SetUp();
+        settings.ctrl_rts = true;
+        sim.Stop();
+        TSimOptions options = SimOptions();
+        options.echo = true;
+        options.answer_delay_ms = 0; // the answer right behind the echo
+        ASSERT_TRUE(StartSim(options));
+    }
+};
 
 } // namespace
 
@@ -218,4 +364,135 @@ TEST_F(BusEndToEnd, ASilentLineIsSaidOnceSoundedAndItsReturnToo) {
     ASSERT_TRUE(Eventually([this] { return !device->IsLineSilent(); }));
     EXPECT_EQ(CountLog(LOG_TYPE_INFO, "Обмен по линии COM9 восстановлен"), 1);
     EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Нет обмена по линии"), 1);
+}
+
+// A panel whose last information was just read has every change recorded from then on, while
+// the following turns read the other panels.
+TEST_F(BusEndToEnd, MainsLostRightAfterThePanelIsReadIsRecordedWhileTheOthersAreRead) {
+    sim.Stop();
+    scenario.devices.clear();
+    for (int key = 1; key <= 5; ++key) {
+        scenario.devices.push_back(Panel(key, 0x51000000u + static_cast<std::uint32_t>(key), 4, 2));
+    }
+    // At 9600 baud the turns that read the other panels span several poll cycles.
+    ASSERT_TRUE(StartSim(TSimPace::Realtime));
+    device->SetService(true);
+    // The first relays read complete a panel while every other panel still has its relays to
+    // read, so the next turns go to them.
+    TSimJournalEntry read;
+    ASSERT_TRUE(sim.Journal().WaitFor(
+        [](const TSimJournalEntry& e) {
+            return e.kind == TSimEntryKind::Received && e.command == GET_RELAYS && e.answered;
+        },
+        60000, &read));
+    ASSERT_TRUE(sim.Journal().WaitFor(
+        [&read](const TSimJournalEntry& e) {
+            return e.kind == TSimEntryKind::Received && e.device_id != read.device_id;
+        },
+        10000, nullptr, read.seq));
+    ASSERT_TRUE(Inject(TSimAction::Power, read.device_key, 0, 0));
+    const TDeviceEntry& panel = *device->GetItem(device->FindDevice(read.device_id));
+    ASSERT_TRUE(Eventually([&panel] { return panel.power == 0; }));
+    EXPECT_EQ(CountRecords(read.device_id, DEVICE_POWER, 0), 1) << "stored without a record";
+}
+
+// The same before the next turn: a panel read in full, whose mains fail in the polls between
+// two turns, has that recorded too.
+TEST_F(BusEndToEnd, MainsLostBeforeTheNextTurnAfterThePanelIsReadIsRecorded) {
+    sim.Stop();
+    TSimOptions options = SimOptions();
+    options.turn_every = 200;
+    ASSERT_TRUE(StartSim(options));
+    device->SetService(true);
+    TSimJournalEntry read;
+    ASSERT_TRUE(sim.Journal().WaitFor(
+        [](const TSimJournalEntry& e) {
+            return e.kind == TSimEntryKind::Received && e.command == GET_RELAYS &&
+                   e.device_id == 0x11111111 && e.answered;
+        },
+        60000, &read));
+    ASSERT_TRUE(Inject(TSimAction::Power, 1, 0, 0));
+    const TDeviceEntry& panel = *device->GetItem(device->FindDevice(0x11111111));
+    ASSERT_TRUE(Eventually([&panel] { return panel.power == 0; }));
+    EXPECT_EQ(CountRecords(0x11111111, DEVICE_POWER, 0), 1) << "stored without a record";
+}
+
+// Another process holds the database for about 8 s while the panels keep changing; the bus
+// thread waits in its inserts (the busy timeout, then again at the next change) and the line
+// keeps what it hears meanwhile. Once the database is free, the program works through that
+// backlog, sending in every turn it finds there: each value that went out in a full poll cycle
+// is recorded once and in order.
+TEST_F(BusEndToEnd, EveryChangeMadeWhileTheDatabaseIsHeldElsewhereIsRecorded) {
+    sim.Stop();
+    // At 9600 baud the stall's backlog stays well inside the pseudo-terminal's buffer.
+    ASSERT_TRUE(StartSim(TSimPace::Realtime));
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }, 60));
+    NewRecords();
+    LockerProcess locker;
+    std::string error;
+    ASSERT_TRUE(locker.Lock(KTEV_DB_LOCKER, db_path, error)) << error;
+    // Mains of panel 1, summary state of panel 2, battery of panel 3; about 8 s in all, twice
+    // the 4 KB (4 s at 9600 baud) a pseudo-terminal hands over in one read.
+    constexpr int STEPS = 16;
+    std::vector<std::int32_t> power;
+    std::vector<std::int32_t> summary;
+    std::vector<std::int32_t> battery;
+    for (int step = 0; step < STEPS; ++step) {
+        power.push_back(step % 2 == 0 ? 0 : 1);
+        summary.push_back(step + 1);
+        battery.push_back(step % 3 + 1);
+        ASSERT_TRUE(Inject(TSimAction::Power, 1, 0, static_cast<std::uint32_t>(power.back())));
+        ASSERT_TRUE(Inject(TSimAction::Summary, 2, 0, static_cast<std::uint32_t>(summary.back())));
+        ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, static_cast<std::uint32_t>(battery.back())));
+        // The values are set at the simulator's next step, at the latest as the next cycle
+        // starts; the cycle after that begins once every panel was polled with them.
+        const std::uint64_t cycle = sim.Stats().cycles;
+        ASSERT_TRUE(Eventually([&] { return sim.Stats().cycles >= cycle + 2; }));
+    }
+    ASSERT_TRUE(locker.Release());
+    // A last summary state comes behind everything the stall left on the line.
+    summary.push_back(100);
+    ASSERT_TRUE(Inject(TSimAction::Summary, 2, 0, 100));
+    const TDeviceEntry& panel_2 = *device->GetItem(device->FindDevice(PANEL_2));
+    ASSERT_TRUE(Eventually([&panel_2] { return panel_2.max_state == 100; }, 60));
+    std::vector<std::int32_t> stored_power;
+    std::vector<std::int32_t> stored_summary;
+    std::vector<std::int32_t> stored_battery;
+    for (const StoredRecord& r : NewRecords()) {
+        if (r.device_id == PANEL_1 && r.type == DEVICE_POWER) {
+            stored_power.push_back(r.value);
+        } else if (r.device_id == PANEL_2 && r.type == MAX_STATE) {
+            stored_summary.push_back(r.value);
+        } else if (r.device_id == PANEL_3 && r.type == DEVICE_BATTERY) {
+            stored_battery.push_back(r.value);
+        }
+    }
+    EXPECT_EQ(stored_power, power);
+    EXPECT_EQ(stored_summary, summary);
+    EXPECT_EQ(stored_battery, battery);
+}
+
+TEST_P(AnswerDelay, EveryAnswerIsTakenTheFirstTime) {
+    sim.Stop();
+    TSimOptions options = SimOptions();
+    options.answer_delay_ms = GetParam();
+    ASSERT_TRUE(StartSim(options));
+    EveryAnswerIsTakenTheFirstTime();
+}
+
+INSTANTIATE_TEST_SUITE_P(Milliseconds, AnswerDelay, ::testing::Values(0.0, 0.5, 1.0, 3.0));
+
+// Every frame the PC sends comes back to it, then the answer at once. The echo is dropped as
+// the PC's own frame; the simulator, which wrote it, does not hear it as a request either.
+TEST_F(AdapterEcho, EchoBeforeTheSwitchToReceive) {
+    EveryAnswerIsTakenTheFirstTime();
+    EXPECT_GT(adapter.frames, 0);
+    EXPECT_EQ(adapter.echoed_before_switch, adapter.frames);
+}
+
+TEST_F(AdapterEcho, EchoAfterTheSwitchToReceive) {
+    adapter.echo = EchoingAdapter::TEcho::AfterTheSwitch;
+    EveryAnswerIsTakenTheFirstTime();
+    EXPECT_GT(adapter.frames, 0);
 }

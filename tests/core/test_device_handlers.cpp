@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -359,4 +361,59 @@ TEST_F(DeviceHandlers, ReadersNeverRaceTheBusThread) {
     stop = true;
     reader.join();
     EXPECT_EQ(device->GetCount(), 20);
+}
+
+// An adapter that hears its own transmission hands the PC's frames back to the parser, late
+// ones too after a stall. Only the PC sends with its own id, so none of them is a request of the
+// bus or an answer: whatever the command, nothing is recorded, sent or remembered.
+TEST_F(DeviceHandlers, OwnFramesHeardBackChangeNothing) {
+    CompleteDevice(4, 2);
+    device->remote_command.device_id = ID;
+    device->remote_command.address = 5;
+    device->remote_command.index = 1;
+    device->SetRemoteCommand(REMOTE_RESET_LINE, 3, 0xFF);
+    auto bus = std::make_unique<TDevice::TBusState>();
+    std::memset(bus.get(), 0, sizeof(TDevice::TBusState));
+    bus->seen_target = ID;
+    bus->seen_address = 9;
+    bus->seen_time = 1700000000;
+    std::strcpy(bus->seen_name, "\xD1\xEA\xEB\xE0\xE4");
+    bus->turn_from = 1;
+    bus->relays_next[0] = true;
+    const auto before = std::make_unique<TDevice::TBusState>(*bus);
+
+    // Every command, as a request and as an answer, with a payload long enough for any of them.
+    const Bytes payload = WhoisPayload(ID, 5, "A", "B", 4, 0, 2, 0x3FF);
+    TKordeya32 codec(port.OwnId(), TPosixSerialSys::Instance());
+    for (const int answer : {0, 1}) {
+        for (std::uint8_t command = FIND_DEVICE; command <= REMOTE_SYNCHRO_TIME; ++command) {
+            codec.BeginFrame(static_cast<std::uint16_t>(payload.size() + frame::HEADER_LENGTH));
+            codec.PutByte(static_cast<std::uint8_t>(answer));
+            codec.PutByte(5);
+            codec.PutDword(ID);
+            codec.PutByte(port.OwnAddress());
+            codec.PutDword(port.OwnId());
+            codec.PutByte(command);
+            for (const std::uint8_t b : payload) {
+                codec.PutByte(b);
+            }
+            ASSERT_TRUE(codec.EndFrame());
+            std::memcpy(bus->receive + bus->held, codec.TransmitBuffer(),
+                        static_cast<std::size_t>(codec.TransmitLength()));
+            bus->held += codec.TransmitLength();
+        }
+    }
+    device->TakeFrames(*bus, false);
+
+    EXPECT_EQ(bus->held, 0) << "every frame was taken";
+    EXPECT_EQ(bus->seen_target, before->seen_target);
+    EXPECT_EQ(bus->seen_address, before->seen_address);
+    EXPECT_EQ(bus->seen_time, before->seen_time);
+    EXPECT_STREQ(bus->seen_name, before->seen_name);
+    EXPECT_EQ(bus->turn_from, before->turn_from);
+    EXPECT_EQ(std::memcmp(bus->relays_next, before->relays_next, sizeof bus->relays_next), 0);
+    EXPECT_TRUE(device->remote_command.pending) << "no turn was taken";
+    EXPECT_TRUE(NewRecords().empty());
+    EXPECT_EQ(views.Take(), "");
+    EXPECT_EQ(device->GetCount(), 1);
 }

@@ -482,8 +482,12 @@ TEST(SimStart, BadOptionsAndScenariosAreErrors) {
     scenario.devices = {Panel(1, 5, 1), Panel(2, 5, 2)};
     EXPECT_FALSE(sim.Start(options, scenario, error));
     EXPECT_EQ(error, "device 2: address 5 is taken");
-    std::filesystem::create_directory(dir.file("com3"));
     scenario.devices.pop_back();
+    options.answer_delay_ms = 10.5;
+    EXPECT_FALSE(sim.Start(options, scenario, error));
+    EXPECT_EQ(error, "the answer delay must be 0..10 ms");
+    options.answer_delay_ms = 0.5;
+    std::filesystem::create_directory(dir.file("com3"));
     EXPECT_FALSE(sim.Start(options, scenario, error));
     EXPECT_EQ(error, dir.file("com3") + " exists and is not a link");
     EXPECT_FALSE(sim.Running());

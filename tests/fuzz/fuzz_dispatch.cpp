@@ -4,11 +4,12 @@
 //
 // The input is a list of steps; the low two bits of a step's first byte say what it is:
 //   0 answer:   command, device, payload length, payload   (a device answers the PC)
-//   1 request:  command, device, payload length, payload   (the PC asks a device)
+//   1 request:  command, device, payload length, payload   (the bus master asks a device)
 //   2 operator: device, element number (2 bytes), command, payload length, value
 //   3 silence:  seconds                                    (a read that timed out)
 // A device is one byte (address above, one of eight ids below) unless RAW_IDS asks for an
-// address and a 4-byte id. A payload shorter than its length is padded with zeros.
+// address and a 4-byte id. A payload shorter than its length is padded with zeros. OWN makes an
+// answer or a request come from the PC's own node, as the adapter hands the PC's frames back.
 #include "buslink/kordeya32.h"
 #include "support/device_fixture.h"
 
@@ -24,12 +25,15 @@ constexpr std::uint8_t RAW_IDS = 0x04;      // the device is spelled out in full
 constexpr std::uint8_t LONG_PAYLOAD = 0x08; // the payload length counts threes
 constexpr std::uint8_t SPLIT = 0x10;        // the frame arrives in two reads
 constexpr std::uint8_t TIMEOUT = 0x20;      // the read after the frame times out
+constexpr std::uint8_t OWN = 0x40;          // the frame is the PC's own, heard back
 constexpr int MAX_STEPS = 128;
 constexpr int STATE_INPUTS = 64;
 constexpr int FIXTURE_INPUTS = 1024;
 constexpr int MAX_PAYLOAD = frame::BUFFER_SIZE - frame::MIN_LENGTH;
 // The eight short ids hold a start and an escape byte, so they need stuffing on the wire.
 constexpr std::uint32_t FIRST_ID = 0x00C0DB01;
+constexpr std::uint8_t MASTER_ADDRESS = 0;
+constexpr std::uint32_t MASTER_ID = 0x00000A11;
 
 class TReader {
 public:
@@ -116,8 +120,9 @@ private:
         const std::uint8_t command = in.Byte();
         const TNode device = ReadNode(in, (step & RAW_IDS) != 0);
         const TNode pc{fx_->port.OwnAddress(), fx_->port.OwnId()};
+        const TNode master{MASTER_ADDRESS, MASTER_ID};
         const TNode& dst = answer ? pc : device;
-        const TNode& src = answer ? device : pc;
+        const TNode& src = (step & OWN) != 0 ? pc : (answer ? device : master);
         int length = in.Byte();
         if ((step & LONG_PAYLOAD) != 0) {
             length = std::min(length * 3, MAX_PAYLOAD);

@@ -9,6 +9,7 @@ import sys
 from pathlib import Path
 
 ADDRESS = 5
+OWN = 0x40  # the step's frame comes from the PC's own node
 DEVICE = ADDRESS << 3  # the first of the eight short ids, at address 5
 
 FIND_DEVICE, GET_WHOIS, SET_ADR, SET_NAME, GET_STATE = 1, 3, 4, 6, 11
@@ -22,6 +23,11 @@ def answer(command, payload=b""):
 
 def request(command, payload=b""):
     return bytes([1, command, DEVICE, len(payload)]) + payload
+
+
+def own(command, payload=b""):
+    """The PC's own request, heard back through the adapter."""
+    return bytes([1 | OWN, command, DEVICE, len(payload)]) + payload
 
 
 def operator(command, index, value):
@@ -67,6 +73,13 @@ SEEDS = {
 SEEDS["table_full"] = b"".join(
     bytes([4, GET_STATE, n]) + struct.pack("<I", 0x10000 + n) + bytes([15]) + bytes(15)
     for n in range(65)
+)
+# The PC's own frames heard back, among them the turn and the requests it remembers: none of
+# them may count.
+SEEDS["own_frames"] = (
+    whois() + operator(17, 1, 1) + own(FIND_DEVICE) + own(SET_ADR, bytes([9]))
+    + own(REMOTE_SYNCHRO_TIME, struct.pack("<I", 1700000000)) + request(FIND_DEVICE) + own(17)
+    + answer(17)
 )
 for command in REMOTE_COMMANDS:
     SEEDS[f"remote_{command}"] = (

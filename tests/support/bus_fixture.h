@@ -19,8 +19,9 @@ public:
     static constexpr int COM = 9;
 
     explicit BusFixture(const std::string& catalogue_dir = ProgramDir(),
-                        int busy_timeout_ms = TSQLite::BusyTimeoutMs)
-        : DeviceFixture(catalogue_dir, busy_timeout_ms) {}
+                        int busy_timeout_ms = TSQLite::BusyTimeoutMs,
+                        ISerialSys& serial = TPosixSerialSys::Instance())
+        : DeviceFixture(catalogue_dir, busy_timeout_ms, serial) {}
 
     static TSimDeviceConfig Panel(int key, std::uint32_t id, int lines, int relays) {
         TSimDeviceConfig c;
@@ -63,16 +64,24 @@ protected:
         TComp32::SetPortsDir("ports");
     }
 
-    bool StartSim(TSimPace pace = TSimPace::Fast, std::size_t chunk = 0) {
+    // The simulator on this fixture's line; a test changes what it needs before StartSim.
+    TSimOptions SimOptions(TSimPace pace = TSimPace::Fast) const {
         TSimOptions options;
         options.ports_dir = dir.path();
         options.com = COM;
         options.pace = pace;
-        options.chunk = chunk;
+        return options;
+    }
+    bool StartSim(const TSimOptions& options) {
         std::string error;
         const bool ok = sim.Start(options, scenario, error);
         EXPECT_TRUE(ok) << error;
         return ok;
+    }
+    bool StartSim(TSimPace pace = TSimPace::Fast, std::size_t chunk = 0) {
+        TSimOptions options = SimOptions(pace);
+        options.chunk = chunk;
+        return StartSim(options);
     }
 
     int CountRecords(std::uint32_t id, int type, std::int32_t value = -1) const {

@@ -15,8 +15,9 @@ void RecordingViews::Note(char c) {
     calls_.push_back(c);
 }
 
-DeviceFixture::DeviceFixture(const std::string& catalogue_dir, int busy_timeout_ms)
-    : db_path(dir.file("test.db")) {
+DeviceFixture::DeviceFixture(const std::string& catalogue_dir, int busy_timeout_ms,
+                             ISerialSys& serial)
+    : db_path(dir.file("test.db")), port(serial) {
     settings.SetDBFile(db_path);
     log = std::make_unique<TLog>(&pane, nullptr, dir.file("test.log"));
     log->IsLogDebug = false;

@@ -77,9 +77,11 @@ struct StoredRecord {
 class DeviceFixture {
 public:
     // The catalogue comes from `catalogue_dir`; by default the shipped one beside the tests.
-    // Fault tests shorten the database's busy timeout.
+    // Fault tests shorten the database's busy timeout; the port's system calls may go through
+    // a test's own layer.
     explicit DeviceFixture(const std::string& catalogue_dir = ProgramDir(),
-                           int busy_timeout_ms = TSQLite::BusyTimeoutMs);
+                           int busy_timeout_ms = TSQLite::BusyTimeoutMs,
+                           ISerialSys& serial = TPosixSerialSys::Instance());
     ~DeviceFixture();
 
     // Every record in the order stored.

@@ -4,6 +4,7 @@
 #include "log/text.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 
 namespace {
@@ -12,10 +13,8 @@ namespace {
 constexpr std::int64_t REALTIME_BYTE_US = 1042;
 // A panel starts its answer a few milliseconds after the request ends.
 constexpr std::int64_t REALTIME_GAP_US = 3000;
-// The workstation empties its receive queue right after it sends (to drop the echo of its own
-// frame), so even a fast panel gives it this long before answering it.
-constexpr int REALTIME_ANSWER_DELAY_MS = 3;
-constexpr int FAST_ANSWER_DELAY_MS = 5;
+// The longest a panel may take to begin its answer to the workstation.
+constexpr double MAX_ANSWER_DELAY_MS = 10;
 // The master gives up on a panel that does not answer.
 constexpr std::int64_t REALTIME_NO_ANSWER_US = 30000;
 constexpr int REALTIME_TURN_MS = 60;
@@ -79,18 +78,20 @@ bool TBusSim::Start(const TSimOptions& options, const TSimScenario& scenario, st
         error = "random changes need a positive rate and at least one device";
         return false;
     }
+    if (!(options.answer_delay_ms >= 0 && options.answer_delay_ms <= MAX_ANSWER_DELAY_MS)) {
+        error = "the answer delay must be 0..10 ms";
+        return false;
+    }
     if (!line_.Open(options.ports_dir, options.com, error)) {
         return false;
     }
     const bool realtime = options.pace == TSimPace::Realtime;
     line_.SetPace(realtime ? REALTIME_BYTE_US : 0, options.chunk);
+    line_.SetEcho(options.echo);
     options_ = options;
     byte_us_ = realtime ? REALTIME_BYTE_US : 0;
     gap_us_ = realtime ? REALTIME_GAP_US : 0;
-    const int answer_delay_ms = options.answer_delay_ms >= 0 ? options.answer_delay_ms
-                                : realtime                   ? REALTIME_ANSWER_DELAY_MS
-                                                             : FAST_ANSWER_DELAY_MS;
-    answer_delay_us_ = std::int64_t{answer_delay_ms} * 1000;
+    answer_delay_us_ = std::llround(options.answer_delay_ms * 1000);
     no_answer_us_ = realtime ? REALTIME_NO_ANSWER_US : 0;
     const int turn_ms = options.turn_ms >= 0 ? options.turn_ms
                         : realtime           ? REALTIME_TURN_MS
@@ -395,7 +396,8 @@ void TBusSim::DispatchInput() {
         const int key = it->Key();
         lock.unlock();
         if (answered) {
-            // The request's own time on the wire, which the pseudo-terminal does not take.
+            // The pseudo-terminal hands the request over at once; on the wire its last byte
+            // leaves after the request's own time.
             line_.Idle(static_cast<std::int64_t>(input.bytes.size()) * byte_us_ + answer_delay_us_);
             SendAnswer(answer, corruption, key);
         }

@@ -28,17 +28,19 @@ struct TSimOptions {
     std::string ports_dir = "ports";
     int com = 1;
     TSimPace pace = TSimPace::Realtime;
-    int turn_ms = -1;         // how long the master waits for the workstation after a
-                              // FIND_DEVICE; -1: 60 ms at real pace, 10 ms fast
-    int turn_every = 0;       // device polls between two turns; 0: one turn per poll cycle
-    int answer_delay_ms = -1; // before a device answers the workstation; -1: 3 ms at real
-                              // pace, 5 ms fast
-    std::size_t chunk = 0;    // bytes per write (0: whole frames), to trickle like a UART
-    double rate = 0;          // random state changes per second
-    double rate_after_s = 0;  // random changes start this many seconds after the start
-    double rate_for_s = 0;    // and go on this long (0: until the simulator stops), so that a
-                              // soak can let the workstation catch up before it compares
-    std::uint32_t seed = 1;   // of the random changes, bursts and noise
+    int turn_ms = -1;           // how long the master waits for the workstation after a
+                                // FIND_DEVICE; -1: 60 ms at real pace, 10 ms fast
+    int turn_every = 0;         // device polls between two turns; 0: one turn per poll cycle
+    double answer_delay_ms = 1; // from the workstation's last byte on the wire until a device
+                                // begins its answer: 0..10 ms
+    bool echo = false;          // hand every byte the workstation writes back to it, as an RS-485
+                                // adapter that hears its own transmission does
+    std::size_t chunk = 0;      // bytes per write (0: whole frames), to trickle like a UART
+    double rate = 0;            // random state changes per second
+    double rate_after_s = 0;    // random changes start this many seconds after the start
+    double rate_for_s = 0;      // and go on this long (0: until the simulator stops), so that a
+                                // soak can let the workstation catch up before it compares
+    std::uint32_t seed = 1;     // of the random changes, bursts and noise
     std::size_t journal_limit = 100000; // entries kept; the oldest go first
 };
 

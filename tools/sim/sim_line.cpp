@@ -160,6 +160,9 @@ void TSimLine::ReadAvailable() {
         if (n <= 0) {
             return;
         }
+        if (echo_) {
+            WriteAll(buffer, static_cast<std::size_t>(n));
+        }
         decoder_.Feed(buffer, static_cast<std::size_t>(n));
         last_input_ = std::chrono::steady_clock::now();
     }

@@ -29,6 +29,10 @@ public:
     // byte_us: wire time of one byte (0: as fast as the reader takes them); chunk: bytes per
     // write (0: whole frames).
     void SetPace(std::int64_t byte_us, std::size_t chunk);
+    // Writes every byte the workstation sends straight back to it, as an RS-485 adapter that
+    // hears its own transmission does. The echo goes to the workstation only: the simulator
+    // never reads it as input.
+    void SetEcho(bool echo) { echo_ = echo; }
     // Makes every wait return at once, from any thread, until the next Open.
     void Interrupt();
 
@@ -57,6 +61,7 @@ private:
     std::string link_path_;
     std::int64_t byte_us_ = 0;
     std::size_t chunk_ = 0;
+    bool echo_ = false;
     std::atomic<bool> interrupted_{false};
     std::atomic<std::uint64_t> bytes_sent_{0};
     TSimDecoder decoder_;
