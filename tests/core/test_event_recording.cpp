@@ -30,6 +30,44 @@ protected:
 
 } // namespace
 
+namespace {
+
+// A copy of the shipped catalogue with one edit, in a folder of its own.
+class EditedCatalogue {
+public:
+    explicit EditedCatalogue(void (*edit)(std::string&)) {
+        std::ifstream in(ProgramDir() + "/TevMessages.ini", std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string catalogue = text.str();
+        edit(catalogue);
+        std::ofstream(dir.file("TevMessages.ini"), std::ios::binary) << catalogue;
+    }
+    TempDir dir;
+};
+
+template <void (*Edit)(std::string&)>
+class EventRecordingWith : public ::testing::Test, public EditedCatalogue, public DeviceFixture {
+protected:
+    EventRecordingWith() : EditedCatalogue(Edit), DeviceFixture(EditedCatalogue::dir.path()) {}
+};
+
+// A site's change: a loop's delay is worth attention.
+void LoopDelayIsAttention(std::string& catalogue) {
+    const std::string delay = "state_2=" + Utf8ToCp1251("Задержка") + "\r\n";
+    const auto at = catalogue.find(delay, catalogue.find("[LINE_STATE]"));
+    catalogue.insert(at + delay.size() - 2, ";Attention");
+}
+
+void WithoutDeviceState(std::string& catalogue) {
+    catalogue.replace(catalogue.find("[DEVICE_STATE]"), 14, "[NOT_A_TYPE]");
+}
+
+using EventRecordingSiteCatalogue = EventRecordingWith<LoopDelayIsAttention>;
+using EventRecordingBrokenCatalogue = EventRecordingWith<WithoutDeviceState>;
+
+} // namespace
+
 TEST_F(EventRecording, StoresWithTheCurrentTimeAndHandsBackTheStyle) {
     const std::time_t before = std::time(nullptr);
     TStyleCell cell;
@@ -87,33 +125,6 @@ TEST_F(EventRecording, LoopAndSensorStatesSoundByTheClassTheCatalogueDrawsThemIn
     EXPECT_EQ(LevelAskedFor(RELAY_CONTROL, 0x2), -1);
 }
 
-namespace {
-
-// The shipped catalogue with a site's change: a loop's delay is worth attention.
-class CatalogueWithAttentiveDelay {
-public:
-    CatalogueWithAttentiveDelay() {
-        std::ifstream in(ProgramDir() + "/TevMessages.ini", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string catalogue = text.str();
-        const std::string delay = "state_2=" + Utf8ToCp1251("Задержка") + "\r\n";
-        const auto at = catalogue.find(delay, catalogue.find("[LINE_STATE]"));
-        catalogue.insert(at + delay.size() - 2, ";Attention");
-        std::ofstream(dir.file("TevMessages.ini"), std::ios::binary) << catalogue;
-    }
-    TempDir dir;
-};
-
-class EventRecordingSiteCatalogue : public ::testing::Test,
-                                    public CatalogueWithAttentiveDelay,
-                                    public DeviceFixture {
-protected:
-    EventRecordingSiteCatalogue() : DeviceFixture(CatalogueWithAttentiveDelay::dir.path()) {}
-};
-
-} // namespace
-
 TEST_F(EventRecordingSiteCatalogue, ASiteRedrawingACodeChangesItsSound) {
     TStyleCell cell;
     ASSERT_TRUE(record->AddRecord(ID, LINE_STATE, cell, 0x2));
@@ -133,32 +144,6 @@ TEST_F(EventRecording, EventTheDatabaseCannotTakeTouchesNothingButStillSounds) {
     EXPECT_FALSE(record->AddRecord(ID, LINE_STATE, cell, 0x0001));
     EXPECT_EQ(sound->GetSound(), SOUND_OFF) << "an event with no sound of its own asks for none";
 }
-
-namespace {
-
-// The shipped catalogue without its DEVICE_STATE section.
-class CatalogueWithoutDeviceState {
-public:
-    CatalogueWithoutDeviceState() {
-        std::ifstream in(ProgramDir() + "/TevMessages.ini", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string catalogue = text.str();
-        const auto at = catalogue.find("[DEVICE_STATE]");
-        catalogue.replace(at, 14, "[NOT_A_TYPE]");
-        std::ofstream(dir.file("TevMessages.ini"), std::ios::binary) << catalogue;
-    }
-    TempDir dir;
-};
-
-class EventRecordingBrokenCatalogue : public ::testing::Test,
-                                      public CatalogueWithoutDeviceState,
-                                      public DeviceFixture {
-protected:
-    EventRecordingBrokenCatalogue() : DeviceFixture(CatalogueWithoutDeviceState::dir.path()) {}
-};
-
-} // namespace
 
 TEST_F(EventRecordingBrokenCatalogue, EventIsStoredOnceCountedAndSoundedWithTheDefaultStyle) {
     TStyleCell cell;
