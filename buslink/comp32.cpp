@@ -1,5 +1,6 @@
 #include "buslink/comp32.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -115,6 +116,10 @@ bool TComp32::Close() {
     open_ = false;
     held_port_.store(0, std::memory_order_release);
     return result;
+}
+
+int TComp32::QueuedBytes() {
+    return open_ ? std::max(sys_.Queued(fd_), 0) : 0;
 }
 
 bool TComp32::Probe(std::uint8_t port) {

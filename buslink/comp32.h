@@ -39,6 +39,8 @@ public:
     // fails at once and the bytes stay queued). A port that fails or hung up still lets
     // timeout_ms pass, so a caller's loop keeps its pace, and reports it through IsFailed.
     bool Read(std::uint8_t* buffer, int size, int timeout_ms, int& got);
+    // Bytes received and not read yet (0 when closed or unknown).
+    int QueuedBytes();
     // Writes all bytes and returns once the last one has left the line driver.
     bool Write(const std::uint8_t* data, int& written, int length);
     // True after a read found the device gone (adapter unplugged); cleared by Open.

@@ -17,10 +17,12 @@ bool TRs485::SetDirection(bool level) {
     return result;
 }
 
-// Without inversion the lines are cleared while transmitting; the stale output goes first.
+// Without inversion the lines are cleared while transmitting. The output is not purged: every
+// frame of ours was drained before the line went back to receive, so a purge could only cut one
+// that the port let go of before its bytes had left (a pseudo-terminal, some USB adapters) when
+// frames follow each other closely, as the turns found in a backlog after a stall do.
 bool TRs485::SetTransmit() {
-    const bool lines = SetDirection(ctrl_inv_);
-    return Purge(PURGE_TXCLEAR) && lines;
+    return SetDirection(ctrl_inv_);
 }
 
 // Back to listening. The input queue is kept: it may hold other panels' answers not read yet

@@ -125,8 +125,14 @@ int TDevice::TakeFrames(TBusState& bus, bool flush) {
         }
         bus.held -= consumed;
         std::memmove(bus.receive, bus.receive + consumed, static_cast<std::size_t>(bus.held));
+        const bool reached = bus.before_sent > 0 && (bus.before_sent -= consumed) <= 0;
         if (frame && Dispatch(bus)) {
             ++frames;
+        }
+        // Unless this frame was a turn that sent a command anew, the last one stands here now.
+        if (reached && bus.before_sent <= 0) {
+            bus.before_sent = 0;
+            bus.seen_target = bus.sent_target;
         }
     }
     return frames;
@@ -270,9 +276,16 @@ void TDevice::PcTurn(TBusState& bus) {
         for (int i = 0; i < length; ++i) {
             payload[i] = remote_command.payload[i];
         }
-        bus.seen_target = remote_command.device_id;
+        // A turn read late, after a stall, has more of the line queued behind it: the command
+        // goes out after all of that, and only what is heard after it can acknowledge it.
+        const int ahead = bus.held + port_.QueuedBytes();
         port_.Send(remote_command.command, static_cast<std::uint8_t>(remote_command.address),
                    remote_command.device_id, payload, length);
+        bus.sent_target = remote_command.device_id;
+        bus.before_sent = ahead;
+        if (ahead == 0) {
+            bus.seen_target = bus.sent_target;
+        }
         remote_command.pending.store(false, std::memory_order_release);
         return;
     }

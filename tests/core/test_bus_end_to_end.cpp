@@ -417,6 +417,35 @@ TEST_F(BusEndToEnd, MainsLostBeforeTheNextTurnAfterThePanelIsReadIsRecorded) {
     EXPECT_EQ(CountRecords(0x11111111, DEVICE_POWER, 0), 1) << "stored without a record";
 }
 
+// The operator's command waits while the bus thread is held up by the database, so the turn it
+// goes out in lies in the backlog, with answers the line carried before it queued behind. Those
+// answers are not the first after the command: its acknowledgement still is.
+TEST_F(BusEndToEnd, ACommandSentFromTheBacklogOfAStallIsAcknowledged) {
+    sim.Stop();
+    ASSERT_TRUE(StartSim(TSimPace::Realtime));
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }, 60));
+    LockerProcess locker;
+    std::string error;
+    ASSERT_TRUE(locker.Lock(KTEV_DB_LOCKER, db_path, error)) << error;
+    // The change waits in an insert; a full cycle later the bus thread is surely held there.
+    ASSERT_TRUE(Inject(TSimAction::Summary, 2, 0, 3));
+    std::uint64_t cycle = sim.Stats().cycles;
+    ASSERT_TRUE(Eventually([&] { return sim.Stats().cycles >= cycle + 2; }));
+    device->remote_command.device_id = PANEL_1;
+    device->remote_command.address = 1;
+    device->remote_command.index = 1;
+    device->SetRemoteCommand(REMOTE_LINE_STATE, 3, 0); // "-- Выключить ШС" on loop 2
+    cycle = sim.Stats().cycles;
+    ASSERT_TRUE(Eventually([&] { return sim.Stats().cycles >= cycle + 2; }));
+    ASSERT_TRUE(locker.Release());
+    TSimJournalEntry sent;
+    ASSERT_TRUE(sim.Journal().WaitForCommand(REMOTE_LINE_STATE, 20000, &sent));
+    EXPECT_TRUE(sent.answered);
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_1, LINE_ON_OFF, 0x10200) == 1; }));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_2, MAX_STATE, 3) == 1; }));
+}
+
 // Another process holds the database for about 8 s while the panels keep changing; the bus
 // thread waits in its inserts (the busy timeout, then again at the next change) and the line
 // keeps what it hears meanwhile. Once the database is free, the program works through that
