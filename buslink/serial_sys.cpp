@@ -61,9 +61,12 @@ int TPosixSerialSys::Configure(int fd, std::uint32_t baud) {
     if (::tcgetattr(fd, &tio) != 0) {
         return -1;
     }
-    // Raw binary 8N1; hardware flow control stays as the driver had it.
+    // Raw binary 8N1; hardware flow control stays as the driver had it. No software flow
+    // control in either direction: with IXOFF the driver itself would put XOFF/XON bytes on the
+    // shared bus when its input queue fills, and IXANY would let any byte restart output.
     const tcflag_t flow = tio.c_cflag & CRTSCTS;
     ::cfmakeraw(&tio);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD | flow;
     tio.c_cc[VMIN] = 0;

@@ -15,7 +15,8 @@ public:
     virtual int Open(const char* path) = 0; // read/write, no controlling tty, close-on-exec
     virtual int Close(int fd) = 0;
     virtual int LockExclusive(int fd) = 0;                   // TIOCEXCL and flock(LOCK_EX|LOCK_NB)
-    virtual int Configure(int fd, std::uint32_t baud) = 0;   // raw 8N1 at baud, blocking I/O
+    // Raw 8N1 at baud, blocking I/O, no XON/XOFF either way; CRTSCTS as the driver had it.
+    virtual int Configure(int fd, std::uint32_t baud) = 0;
     virtual int Flush(int fd, int queue) = 0;                // tcflush(TCIFLUSH/TCOFLUSH/TCIOFLUSH)
     virtual int SetModemLine(int fd, int line, bool on) = 0; // TIOCM_DTR or TIOCM_RTS
     // Waits up to timeout_ms for received bytes: 1 readable, 0 timed out, -1 failed or hung up.
