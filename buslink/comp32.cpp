@@ -118,17 +118,69 @@ bool TComp32::Close() {
 }
 
 bool TComp32::Probe(std::uint8_t port) {
+    return ProbeState(port) == TPortState::Free;
+}
+
+TPortState TComp32::ProbeState(std::uint8_t port, int* error) {
+    int code = 0;
+    TPortState state = TPortState::Free;
     const std::string path = PortPath(port);
     if (path.empty()) {
-        return false;
+        code = ENOENT;
+    } else if (const int fd = sys_.Open(path.c_str()); fd < 0) {
+        code = errno;
+    } else {
+        if (sys_.LockExclusive(fd) != 0) {
+            code = errno;
+        }
+        if (sys_.Close(fd) != 0 && code == 0) {
+            code = errno;
+        }
     }
-    const int fd = sys_.Open(path.c_str());
-    if (fd < 0) {
-        return false;
+    if (code != 0) {
+        state = StateOfError(code);
     }
-    const bool locked = sys_.LockExclusive(fd) == 0;
-    const bool closed = sys_.Close(fd) == 0;
-    return locked && closed;
+    if (error != nullptr) {
+        *error = code;
+    }
+    return state;
+}
+
+TPortState TComp32::StateOfError(int error) {
+    switch (error) {
+    case EWOULDBLOCK: // the lock of another descriptor
+    case EBUSY:       // TIOCEXCL of another user
+        return TPortState::Busy;
+    case EACCES:
+    case EPERM:
+        return TPortState::NoAccess;
+    default: // ENOENT, ENXIO, ENODEV, EIO (a tty with no hardware behind it) and the rest
+        return TPortState::Absent;
+    }
+}
+
+const char* TComp32::StateText(TPortState state) {
+    switch (state) {
+    case TPortState::Free:
+        return "свободен";
+    case TPortState::Busy:
+        return "занят другой программой";
+    case TPortState::NoAccess:
+        return "нет доступа";
+    case TPortState::Absent:
+        break;
+    }
+    return "нет устройства";
+}
+
+std::string TComp32::PortPathText(std::uint8_t port) {
+    const std::string path = PortPath(port);
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_symlink(path, ec)) {
+        return path;
+    }
+    const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+    return ec ? path : path + " -> " + target.string();
 }
 
 bool TComp32::Purge(int flags) {

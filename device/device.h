@@ -58,6 +58,19 @@ public:
     static constexpr const char* LINE_SILENT_TEXT = "Нет обмена по линии";
     bool IsRunning() const { return running_.load(std::memory_order_acquire); }
 
+    // The port of the running service as the views show it (any thread).
+    struct TPortStatus {
+        int port = 0;        // the port held or waited for; 0 while the service is stopped
+        bool open = false;   // false while the bus thread tries to open it (each read's time)
+        std::string path;    // TComp32::PortPathText of the port
+        int error = 0;       // the errno of the last failed open while it is not open
+        std::string problem; // why it is not open: TComp32::StateText, "" while open
+    };
+    TPortStatus GetPortStatus() const;
+    // "Порт COM9 не открыт: нет устройства" while the running service waits for its port;
+    // "" otherwise.
+    std::string GetPortProblemText() const;
+
     TRemoteCommand remote_command;
 
     // --- Service control (the window thread).
@@ -128,9 +141,14 @@ private:
     // Lets the thread run, or holds it at its next pass and waits until it is there.
     void RunCoreThread(bool run);
     void EndCoreThread();
-    // One read of the bus into the receive buffer; false when nothing came. A port that failed
-    // is reopened here, and the read's time passes all the same.
+    // One read of the bus into the receive buffer; false when nothing came. A port that failed,
+    // or that the start could not open, is opened here, and the read's time passes all the same.
     bool ReadBus(TBusState& bus, int& got);
+    // Opens the port the start took (window thread at the start, bus thread after); logs and
+    // shows the outcome: an Info line when it opens, an Error line for the first failure of a
+    // start. True when it opened.
+    bool OpenPort();
+    void SetPortStatus(bool open, int error);
     // False for a frame of our own heard back, which is dropped untouched.
     bool Dispatch(TBusState& bus);
     // Notes whether frames were heard in this pass; says once when the line falls silent and
@@ -177,17 +195,24 @@ private:
     TStartSettings ReadStartSettings() const;
 
     std::atomic<bool> running_{false};
-    // What the open port and database were opened with (window thread, under service_lock_).
+    // What the open port and database were opened with (window thread, under service_lock_);
+    // the bus thread opens the port again with the same while the service runs.
     TStartSettings opened_with_;
     mutable std::mutex service_lock_; // one SetService at a time
 
     std::thread core_thread_;
     std::mutex core_lock_;
     std::condition_variable core_changed_;
-    bool core_run_ = false;    // the service wants passes
-    bool core_idle_ = true;    // the thread waits between passes
-    bool core_quit_ = false;   // the thread must end
-    bool port_failed_ = false; // the bus thread lost the port and reopens it
+    bool core_run_ = false;  // the service wants passes
+    bool core_idle_ = true;  // the thread waits between passes
+    bool core_quit_ = false; // the thread must end
+    // The port: set by the window thread while the bus thread waits between passes, then the
+    // bus thread's own.
+    bool port_failed_ = false;   // not open: the bus thread opens it at each read's time
+    bool port_was_open_ = false; // this start had it open (a reopen is a return)
+    int port_error_ = 0;         // the errno of the last failed open
+    mutable std::mutex port_status_lock_;
+    TPortStatus port_status_;
     // The line watch: the bus thread's own, but for the flags the window side reads or sets.
     std::uint64_t heard_ms_ = 0;                 // when a frame was last heard
     std::atomic<bool> line_watch_restart_{true}; // the service (re)started: count from now

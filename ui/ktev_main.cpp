@@ -489,8 +489,11 @@ void TF_Main::StatusBarUpdateNow() {
         status_panels_[1]->setText(port);
         status_panels_[2]->setText(QStringLiteral("Online: %1").arg(Device->GetOnlineCount()));
         TMessageStyle style;
-        std::string state;
-        if (Device->IsLineSilent()) {
+        std::string state = Device->GetPortProblemText();
+        if (!state.empty()) {
+            // Nothing can be heard until the port opens: say why, in the fault colours.
+            Record->GetStyle("Fault", style);
+        } else if (Device->IsLineSilent()) {
             // The table's states are stale while nothing is heard: say so instead.
             state = TDevice::LINE_SILENT_TEXT;
             Record->GetStyle("Fault", style);

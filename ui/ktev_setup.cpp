@@ -15,6 +15,7 @@
 
 #include "audio/sound.h"
 #include "buslink/kordeya32.h"
+#include "buslink/port_list.h"
 #include "log/log.h"
 #include "records/record.h"
 #include "ui/ktev_main.h"
@@ -42,10 +43,6 @@ QLabel* Label(const char* name, const char* caption) {
     auto* label = new QLabel(QString::fromUtf8(caption));
     label->setObjectName(QString::fromLatin1(name));
     return label;
-}
-
-QString PortText(int number) {
-    return QStringLiteral("COM%1").arg(number);
 }
 
 } // namespace
@@ -260,15 +257,34 @@ void TF_Setup::NormaliseShowLines() {
 }
 
 int TF_Setup::GetComNum() const {
-    // The digits after "COM".
-    bool ok = false;
-    const int number = ComboBoxComPort->currentText().mid(3).toInt(&ok);
-    return ComboBoxComPort->currentIndex() >= 0 && ok ? number : 0;
+    // Each item carries its number; its text says more than "COM<n>".
+    const int index = ComboBoxComPort->currentIndex();
+    return index >= 0 ? ComboBoxComPort->itemData(index).toInt() : 0;
 }
 
 void TF_Setup::SetComNum(int number) {
-    ComboBoxComPort->setCurrentIndex(ComboBoxComPort->findText(PortText(number)));
+    int index = ComboBoxComPort->findData(number);
+    if (index < 0 && number >= 1 && number <= TCurrentSettings::ComNumMax) {
+        // The configured port stays the selected one whatever a scan found: listed with what
+        // it is now (absent, busy), as the service waits for it.
+        TComp32 probe;
+        AddPortItem(DescribePort(probe, number, main_.GetPort().HeldPort()));
+        index = ComboBoxComPort->findData(number);
+    }
+    ComboBoxComPort->setCurrentIndex(index);
     settings_.SetComNum(GetComNum());
+}
+
+void TF_Setup::AddPortItem(const TPortListEntry& entry) {
+    // In number order.
+    int at = 0;
+    while (at < ComboBoxComPort->count() && ComboBoxComPort->itemData(at).toInt() < entry.number) {
+        ++at;
+    }
+    const QSignalBlocker blocker(ComboBoxComPort);
+    const int selected = ComboBoxComPort->currentIndex();
+    ComboBoxComPort->insertItem(at, QString::fromStdString(PortListText(entry)), entry.number);
+    ComboBoxComPort->setCurrentIndex(selected >= at ? selected + 1 : selected);
 }
 
 int TF_Setup::GetRecordsMask() const {
@@ -285,22 +301,22 @@ void TF_Setup::SetDBFile(const QString& path) {
 
 void TF_Setup::ComPortListUpdate() {
     ButtonComRefresh->setEnabled(false);
-    const int remembered = GetComNum();
-    std::vector<int> ports;
+    // The configured port, listed or not.
+    const int remembered = settings_.GetComNum();
     TComp32 probe;
     // The port the running service holds cannot be probed, but it is there and it is ours.
-    const int held = main_.GetPort().HeldPort();
-    for (int n = 1; n <= TCurrentSettings::ComNumMax; ++n) {
-        if (n == held || probe.Probe(static_cast<std::uint8_t>(n))) {
-            ports.push_back(n);
-        }
-    }
+    const std::vector<TPortListEntry> entries =
+        ScanPorts(probe, main_.GetPort().HeldPort(), remembered);
+    std::vector<int> ports;
     {
         // The list is refilled as a whole; the selection is set once, below.
         const QSignalBlocker blocker(ComboBoxComPort);
         ComboBoxComPort->clear();
-        for (const int n : ports) {
-            ComboBoxComPort->addItem(PortText(n));
+        for (const TPortListEntry& entry : entries) {
+            ComboBoxComPort->addItem(QString::fromStdString(PortListText(entry)), entry.number);
+            if (entry.state != TPortState::Absent) {
+                ports.push_back(entry.number);
+            }
         }
         ComboBoxComPort->setCurrentIndex(-1);
     }

@@ -162,6 +162,51 @@ protected:
     }
 };
 
+// The real calls, counting the opens: a port that is waited for is tried at each read's time.
+class CountingOpens final : public ISerialSys {
+public:
+    std::atomic<int> opens{0};
+
+    int Open(const char* path) override {
+        ++opens;
+        return real_.Open(path);
+    }
+    int Close(int fd) override { return real_.Close(fd); }
+    int LockExclusive(int fd) override { return real_.LockExclusive(fd); }
+    int Configure(int fd, std::uint32_t baud) override { return real_.Configure(fd, baud); }
+    int Flush(int fd, int queue) override { return real_.Flush(fd, queue); }
+    int SetModemLine(int fd, int line, bool on) override {
+        return real_.SetModemLine(fd, line, on);
+    }
+    int WaitReadable(int fd, int timeout_ms) override { return real_.WaitReadable(fd, timeout_ms); }
+    int Queued(int fd) override { return real_.Queued(fd); }
+    ssize_t Read(int fd, void* buffer, std::size_t size) override {
+        return real_.Read(fd, buffer, size);
+    }
+    ssize_t Write(int fd, const void* data, std::size_t size) override {
+        return real_.Write(fd, data, size);
+    }
+    int Drain(int fd) override { return real_.Drain(fd); }
+
+private:
+    TPosixSerialSys& real_ = TPosixSerialSys::Instance();
+};
+
+struct OpensCounted {
+    CountingOpens sys;
+};
+
+class PortWaitedFor : public OpensCounted, public BusFixture {
+protected:
+    PortWaitedFor() : BusFixture(ProgramDir(), TSQLite::BusyTimeoutMs, sys) {}
+
+    // Waits until the bus thread has tried the port `times` more times.
+    bool Retried(int times) {
+        const int from = sys.opens;
+        return Eventually([&] { return sys.opens >= from + times; });
+    }
+};
+
 } // namespace
 
 TEST_F(BusEndToEnd, DiscoveryFromNothingToCompleteInformation) {
@@ -278,17 +323,66 @@ TEST_F(BusEndToEnd, ServiceStopsAndStartsWhileTheBusRuns) {
     EXPECT_TRUE(LogHas(LOG_TYPE_INFO, "Запуск ядра Кордея-ТЛ"));
 }
 
-TEST_F(BusEndToEnd, StartFailsCleanlyOnAPortHeldElsewhere) {
+TEST_F(PortWaitedFor, APortHeldElsewhereAtStartIsWaitedForAndOpenedWhenFreed) {
     TComp32 other;
     ASSERT_TRUE(other.Open(COM, 9600));
     device->SetService(true);
-    EXPECT_FALSE(device->IsRunning());
+    EXPECT_TRUE(device->IsRunning()) << "the service runs and waits for its port";
     EXPECT_TRUE(LogHas(LOG_TYPE_INFO, "Инициализация COM порта"));
+    const std::string path = dir.file("com9");
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта COM9 (" + path + " -> "), 1);
+    EXPECT_TRUE(LogHas(LOG_TYPE_ERROR, "занят другой программой"));
+    EXPECT_EQ(device->GetPortProblemText(), "Порт COM9 не открыт: занят другой программой");
+    const TDevice::TPortStatus status = device->GetPortStatus();
+    EXPECT_EQ(status.port, COM);
+    EXPECT_FALSE(status.open);
+    EXPECT_EQ(status.path.rfind(path + " -> /dev/pts/", 0), 0u) << status.path;
+    ASSERT_TRUE(Retried(3));
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта"), 1) << "said once";
+
     other.Close();
+    ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт открыт: COM9"); }));
+    EXPECT_TRUE(device->GetPortStatus().open);
+    EXPECT_EQ(device->GetPortProblemText(), "");
+    EXPECT_TRUE(Eventually([this] { return AllComplete(); }));
+    EXPECT_TRUE(views.Take().find('S') != std::string::npos) << "the status bar was told";
+
+    device->SetService(false);
+    EXPECT_FALSE(LogHas(LOG_TYPE_ERROR, "Ошибка освобождения COM порта"));
     device->SetService(true);
-    EXPECT_TRUE(device->IsRunning());
     EXPECT_EQ(CountLog(LOG_TYPE_INFO, "Инициализация процесса"), 1)
         << "the bus cycle thread is created once";
+}
+
+TEST_F(PortWaitedFor, APortAbsentAtStartIsOpenedWhenItAppearsAndItsChangesAreRecorded) {
+    sim.Stop(); // no ports/com9 link: the adapter is not plugged in yet
+    device->SetService(true);
+    ASSERT_TRUE(device->IsRunning());
+    // Without the link, COM9 is /dev/ttyS8, which this machine has not either.
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта COM9 (" + TComp32::PortPath(COM) +
+                                           "): нет устройства, [2] "),
+              1);
+    EXPECT_EQ(device->GetPortProblemText(), "Порт COM9 не открыт: нет устройства");
+    ASSERT_TRUE(Retried(3)); // the adapter is plugged in some seconds later
+
+    ASSERT_TRUE(StartSim());
+    ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт открыт: COM9"); }));
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 1, 2, 0x0C));
+    ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, 3));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_1, LINE_STATE, 0x2000C) == 1; }));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_3, DEVICE_BATTERY, 3) == 1; }));
+    for (const std::uint32_t id : {PANEL_1, PANEL_2, PANEL_3}) {
+        EXPECT_EQ(CountRecords(id, FIND_NEW_DEVICE), 1) << std::hex << id;
+    }
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта"), 1);
+}
+
+TEST_F(BusEndToEnd, AStartWithNoPortConfiguredSaysSoAndStaysStopped) {
+    settings.com_num = 0;
+    device->SetService(true);
+    EXPECT_FALSE(device->IsRunning());
+    EXPECT_TRUE(LogHas(LOG_TYPE_ERROR, "COM порт не выбран"));
 }
 
 TEST_F(BusEndToEnd, LoopsThatKeepChangingStarveNeitherOtherPanelsNorTheirOwnRelays) {

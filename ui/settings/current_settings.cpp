@@ -80,9 +80,6 @@ void TCurrentSettings::SetComPorts(const std::vector<int>& ports) {
     com_ports_.clear();
     std::copy_if(ports.begin(), ports.end(), std::back_inserter(com_ports_),
                  [](int port) { return port >= 1 && port <= ComNumMax; });
-    if (std::find(com_ports_.begin(), com_ports_.end(), com_num_) == com_ports_.end()) {
-        com_num_ = 0;
-    }
 }
 
 std::vector<int> TCurrentSettings::GetComPorts() const {
@@ -92,8 +89,7 @@ std::vector<int> TCurrentSettings::GetComPorts() const {
 
 void TCurrentSettings::SetComNum(int number) {
     std::lock_guard lock(lock_);
-    const bool listed = std::find(com_ports_.begin(), com_ports_.end(), number) != com_ports_.end();
-    com_num_ = listed ? number : 0;
+    com_num_ = number >= 1 && number <= ComNumMax ? number : 0;
 }
 
 void TCurrentSettings::SetCtrlDtr(bool on) {

@@ -43,11 +43,12 @@ public:
     void SetShowLinesText(std::string_view text);
     std::string GetShowLinesText() const;
 
-    // The ports found free by a scan (numbers outside 1..255 are left out). The selected port
-    // stays selected when it is still listed; otherwise nothing is selected.
+    // The ports found by the last scan (numbers outside 1..255 are left out). The configured
+    // port stays what it is, whatever the scan found: a port absent or busy for a while is
+    // waited for by the service, and the settings file keeps its number.
     void SetComPorts(const std::vector<int>& ports);
     std::vector<int> GetComPorts() const;
-    // Selects the listed port with that number; nothing is selected when it is not listed.
+    // The configured port, 1..255, listed or not; any other number means none (0).
     void SetComNum(int number);
 
     void SetCtrlDtr(bool on);
