@@ -9,18 +9,29 @@
 struct TPortListEntry {
     int number = 0;
     TPortState state = TPortState::Absent;
-    int error = 0;     // the errno of the probe, 0 for a free port
-    bool held = false; // the running service holds it (no probe can open it then)
-    std::string path;  // TComp32::PortPathText
+    int error = 0;       // the errno of the probe, 0 for a free port
+    bool held = false;   // the running service holds it (no probe can open it then)
+    std::string path;    // TComp32::PortPathText: the link and where it points, or the device
+    std::string device;  // the tty behind it ("/dev/ttyUSB0"), else what the link names
+    std::string adapter; // the USB adapter's maker and model from /sys, "" when not known
 };
 
-// Probes one port (a held port is not probed).
+// Probes one port (a held port is not probed) and says what stands behind it.
 TPortListEntry DescribePort(TComp32& probe, int number, int held);
 
 // Ports 1..255 in order: every port with a device that is there (free, busy or not allowed),
-// the port the service holds (`held`, 0 for none) and the configured one (`configured`, 0 for
-// none) whatever its state, so that the list always shows the port the settings name.
+// every ports/comN link (a link whose adapter is unplugged shows as absent), the port the
+// service holds (`held`, 0 for none) and the configured one (`configured`, 0 for none) whatever
+// its state, so that the list always shows the port the settings name.
 std::vector<TPortListEntry> ScanPorts(TComp32& probe, int held, int configured);
 
-// One line of the list: "COM5" for a free port, else "COM5 — занят другой программой".
+// One line of the list: "COM5: /dev/ttyUSB0, FTDI FT232R USB UART — свободен".
 std::string PortListText(const TPortListEntry& entry);
+// The same at length, one fact a line: the path, the device, the adapter and the state.
+std::string PortInfoText(const TPortListEntry& entry);
+
+// "<maker> <model>" of the USB device a tty belongs to, read from /sys (manufacturer and
+// product, else "USB vvvv:pppp"); "" for a tty that is not on USB or a path that is no tty.
+std::string AdapterName(const std::string& device_path);
+// The sysfs root ("/sys"); tests give a folder of their own.
+void SetSysRoot(const std::string& root);

@@ -1,5 +1,6 @@
 #include "ui/ktev_setup.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -124,9 +125,15 @@ QWidget* TF_Setup::BuildComTab() {
     ComboBoxComPort = new QComboBox;
     ComboBoxComPort->setObjectName(QStringLiteral("ComboBoxComPort"));
     ComboBoxComPort->setEditable(false);
+    // The items say what stands behind each port: the box keeps the dialog's width, the
+    // drop-down list shows them whole, and the label below tells the selected one at length.
     ComboBoxComPort->setMinimumContentsLength(7);
-    connect(ComboBoxComPort, &QComboBox::currentIndexChanged, this,
-            [this] { settings_.SetComNum(GetComNum()); });
+    ComboBoxComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboBoxComPort->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    LabelComInfo = Label("LabelComInfo", "");
+    LabelComInfo->setWordWrap(true);
+    LabelComInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(ComboBoxComPort, &QComboBox::currentIndexChanged, this, &TF_Setup::ComPortSelected);
     ButtonComRefresh = Button("ButtonComRefresh", "Обновить");
     connect(ButtonComRefresh, &QPushButton::clicked, this, &TF_Setup::ComPortListUpdate);
     CheckBoxDtr = CheckBox("CheckBoxDtr", "Управление переключением DTR");
@@ -138,11 +145,11 @@ QWidget* TF_Setup::BuildComTab() {
 
     auto* port = new QHBoxLayout;
     port->addWidget(LabelComNum);
-    port->addWidget(ComboBoxComPort);
+    port->addWidget(ComboBoxComPort, 1);
     port->addWidget(ButtonComRefresh);
-    port->addStretch(1);
     auto* layout = new QVBoxLayout(tab);
     layout->addLayout(port);
+    layout->addWidget(LabelComInfo);
     layout->addSpacing(8);
     layout->addWidget(CheckBoxDtr);
     layout->addWidget(CheckBoxRts);
@@ -272,7 +279,12 @@ void TF_Setup::SetComNum(int number) {
         index = ComboBoxComPort->findData(number);
     }
     ComboBoxComPort->setCurrentIndex(index);
+    ComPortSelected();
+}
+
+void TF_Setup::ComPortSelected() {
     settings_.SetComNum(GetComNum());
+    LabelComInfo->setText(ComboBoxComPort->currentData(Qt::ToolTipRole).toString());
 }
 
 void TF_Setup::AddPortItem(const TPortListEntry& entry) {
@@ -284,7 +296,13 @@ void TF_Setup::AddPortItem(const TPortListEntry& entry) {
     const QSignalBlocker blocker(ComboBoxComPort);
     const int selected = ComboBoxComPort->currentIndex();
     ComboBoxComPort->insertItem(at, QString::fromStdString(PortListText(entry)), entry.number);
+    ComboBoxComPort->setItemData(at, QString::fromStdString(PortInfoText(entry)), Qt::ToolTipRole);
     ComboBoxComPort->setCurrentIndex(selected >= at ? selected + 1 : selected);
+    // The drop-down list is as wide as its longest item.
+    const int width =
+        ComboBoxComPort->fontMetrics().horizontalAdvance(ComboBoxComPort->itemText(at));
+    ComboBoxComPort->view()->setMinimumWidth(
+        std::max(ComboBoxComPort->view()->minimumWidth(), width + 32));
 }
 
 int TF_Setup::GetRecordsMask() const {
@@ -313,7 +331,7 @@ void TF_Setup::ComPortListUpdate() {
         const QSignalBlocker blocker(ComboBoxComPort);
         ComboBoxComPort->clear();
         for (const TPortListEntry& entry : entries) {
-            ComboBoxComPort->addItem(QString::fromStdString(PortListText(entry)), entry.number);
+            AddPortItem(entry);
             if (entry.state != TPortState::Absent) {
                 ports.push_back(entry.number);
             }

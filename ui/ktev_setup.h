@@ -65,6 +65,8 @@ public:
     QCheckBox* CheckBoxAutoRun = nullptr;
     QLabel* LabelComNum = nullptr;
     QComboBox* ComboBoxComPort = nullptr;
+    // What stands behind the selected port: its path, device, adapter and state.
+    QLabel* LabelComInfo = nullptr;
     QPushButton* ButtonComRefresh = nullptr;
     QCheckBox* CheckBoxDtr = nullptr;
     QCheckBox* CheckBoxRts = nullptr;
@@ -101,6 +103,8 @@ private:
     QWidget* BuildSoundTab();
     void ButtonSaveClick();
     void AddPortItem(const TPortListEntry& entry);
+    // The selected port into the settings and its description into the label.
+    void ComPortSelected();
     void NormaliseShowLines();
     void StopSound();
 

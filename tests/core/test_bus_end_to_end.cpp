@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <sys/ioctl.h>
 #include <thread>
@@ -300,6 +301,30 @@ TEST_F(BusEndToEnd, UnpluggedAdapterIsReportedOnceAndReopenedWhenItComesBack) {
     ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт снова доступен"); }));
     ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, 3));
     EXPECT_TRUE(Eventually([this] { return CountRecords(0x33333333, DEVICE_BATTERY, 3) == 1; }));
+}
+
+TEST_F(BusEndToEnd, AnAdapterBackUnderAnotherTtyIsFoundThroughItsByIdLink) {
+    // ports/com9 names the adapter by its stable name; the tty behind that name changes.
+    sim.Stop();
+    const std::string by_id = dir.file("by-id");
+    TSimOptions options = SimOptions();
+    options.ports_dir = by_id;
+    ASSERT_TRUE(StartSim(options));
+    std::filesystem::create_symlink(by_id + "/com9", dir.file("com9"));
+    const std::string first = std::filesystem::read_symlink(by_id + "/com9").string();
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+
+    sim.Stop(); // pulled out: the tty goes and its by-id link with it
+    ASSERT_TRUE(Eventually([this] { return !device->GetPortStatus().open; })); // closed by now
+    PtyPair taken; // the tty's number, freed by the port's close, is not free for the return
+    ASSERT_TRUE(StartSim(options)); // plugged back: another tty, the same by-id name
+    const std::string second = std::filesystem::read_symlink(by_id + "/com9").string();
+    ASSERT_NE(second, first);
+    ASSERT_TRUE(
+        Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт снова доступен: COM9"); }));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 2, 1, 0x0C));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_2, LINE_STATE, 0x1000C) == 1; }));
 }
 
 TEST_F(BusEndToEnd, ServiceStopsAndStartsWhileTheBusRuns) {

@@ -128,7 +128,8 @@ private slots:
         // COM9 is not there: it stays the configured port, listed as absent.
         QCOMPARE(f.setup->GetComNum(), Com);
         QCOMPARE(f.main->GetSettings().GetComNum(), Com);
-        QCOMPARE(f.setup->ComboBoxComPort->currentText(), QStringLiteral("COM9 — нет устройства"));
+        QCOMPARE(f.setup->ComboBoxComPort->currentText().toStdString(),
+                 "COM9: " + TComp32::PortPath(Com) + " — нет устройства");
         f.main->Actions().MM_Service_Start->trigger();
         QVERIFY(f.main->GetDevice()->IsRunning());
         QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -119,14 +120,19 @@ private slots:
         QVERIFY(list.findData(3) >= 0);
         QVERIFY(list.findData(200) >= 0);
         QVERIFY(list.findData(4) < 0);
-        QCOMPARE(list.itemText(list.findData(5)), QStringLiteral("COM5 — занят другой программой"));
+        // Each item says what stands behind the number and whether it is free.
+        const QString busy = list.itemText(list.findData(5));
+        QVERIFY(busy.startsWith(QStringLiteral("COM5: /dev/pts/")));
+        QVERIFY(busy.endsWith(QStringLiteral(" — занят другой программой")));
+        QVERIFY(list.itemText(list.findData(3)).endsWith(QStringLiteral(" — свободен")));
         QVERIFY(!list.isEditable());
         QCOMPARE(s.GetComNum(), 0); // the file names no port
 
         // A port the scan did not find is still the configured one, listed as what it is.
         s.SetComNum(7);
         QCOMPARE(s.GetComNum(), 7);
-        QCOMPARE(list.currentText(), QStringLiteral("COM7 — нет устройства"));
+        QCOMPARE(list.currentText(), QStringLiteral("COM7: /dev/ttyS6 — нет устройства"));
+        QCOMPARE(s.LabelComInfo->text(), QStringLiteral("COM7: нет устройства\n/dev/ttyS6"));
         QCOMPARE(f.main->GetSettings().GetComNum(), 7);
         s.SetComNum(200);
         QCOMPARE(s.GetComNum(), 200);
