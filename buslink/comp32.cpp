@@ -121,8 +121,9 @@ bool TComp32::Probe(std::uint8_t port) {
     return ProbeState(port) == TPortState::Free;
 }
 
-TPortState TComp32::ProbeState(std::uint8_t port, int* error) {
+TPortState TComp32::ProbeState(std::uint8_t port, int* error, int* kernel_rs485) {
     int code = 0;
+    int rs485 = -1;
     TPortState state = TPortState::Free;
     const std::string path = PortPath(port);
     if (path.empty()) {
@@ -132,6 +133,9 @@ TPortState TComp32::ProbeState(std::uint8_t port, int* error) {
     } else {
         if (sys_.LockExclusive(fd) != 0) {
             code = errno;
+        } else if (kernel_rs485 != nullptr) {
+            TKernelRs485 config;
+            rs485 = sys_.GetRs485(fd, config) == 0 ? 1 : 0;
         }
         if (sys_.Close(fd) != 0 && code == 0) {
             code = errno;
@@ -142,6 +146,9 @@ TPortState TComp32::ProbeState(std::uint8_t port, int* error) {
     }
     if (error != nullptr) {
         *error = code;
+    }
+    if (kernel_rs485 != nullptr) {
+        *kernel_rs485 = rs485;
     }
     return state;
 }
@@ -204,6 +211,10 @@ bool TComp32::SetDtr(bool on) {
 
 bool TComp32::SetRts(bool on) {
     return open_ && (sys_.SetModemLine(fd_, TIOCM_RTS, on) == 0 || Fail());
+}
+
+bool TComp32::SetKernelRs485(TKernelRs485& config) {
+    return open_ && (sys_.SetRs485(fd_, config) == 0 || Fail());
 }
 
 void TComp32::SleepRest(std::uint64_t started, int timeout_ms) {

@@ -42,8 +42,9 @@ public:
     // True when the port can be opened exclusively now (ProbeState gives Free).
     bool Probe(std::uint8_t port);
     // Opens and locks the port and closes it at once; error (when given) takes the errno of a
-    // failure, 0 for a free port.
-    TPortState ProbeState(std::uint8_t port, int* error = nullptr);
+    // failure, 0 for a free port. kernel_rs485 (when given) takes what the driver said of its
+    // RS-485 mode while the port was open: 1 it has the call, 0 it has none, -1 not asked.
+    TPortState ProbeState(std::uint8_t port, int* error = nullptr, int* kernel_rs485 = nullptr);
     // What an open's errno says of the port: Busy, NoAccess or Absent (Absent for any other).
     static TPortState StateOfError(int error);
     // "свободен", "занят другой программой", "нет доступа", "нет устройства".
@@ -51,6 +52,8 @@ public:
     bool Purge(int flags);
     bool SetDtr(bool on);
     bool SetRts(bool on);
+    // The driver's RS-485 mode; config takes back what the driver made of it.
+    bool SetKernelRs485(TKernelRs485& config);
     // Succeeds only when at least one byte was read; never takes more bytes than size (then it
     // fails at once and the bytes stay queued). A port that fails or hung up still lets
     // timeout_ms pass, so a caller's loop keeps its pace, and reports it through IsFailed.

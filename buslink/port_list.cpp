@@ -97,7 +97,7 @@ TPortListEntry DescribePort(TComp32& probe, int number, int held) {
         entry.held = true;
         entry.state = TPortState::Busy;
     } else {
-        entry.state = probe.ProbeState(port, &entry.error);
+        entry.state = probe.ProbeState(port, &entry.error, &entry.kernel_rs485);
     }
     if (!path.empty()) {
         entry.device = DevicePath(path);
@@ -149,6 +149,19 @@ std::string PortInfoText(const TPortListEntry& entry) {
     }
     if (!entry.adapter.empty()) {
         text += "\n" + entry.adapter;
+    }
+    switch (entry.kernel_rs485) {
+    case 0:
+        text += "\nRS-485 ядра: не поддерживается";
+        break;
+    case 1:
+        text += "\nRS-485 ядра: возможно (проверяется при открытии)";
+        break;
+    case 2:
+        text += "\nRS-485 ядра: включён";
+        break;
+    default:
+        break;
     }
     return text;
 }

@@ -14,6 +14,9 @@ struct TPortListEntry {
     std::string path;    // TComp32::PortPathText: the link and where it points, or the device
     std::string device;  // the tty behind it ("/dev/ttyUSB0"), else what the link names
     std::string adapter; // the USB adapter's maker and model from /sys, "" when not known
+    // The driver's RS-485 mode: -1 not known, 0 the driver has none, 1 it has the call (whether
+    // it switches the line shows at the service's open), 2 on for the running service.
+    int kernel_rs485 = -1;
 };
 
 // Probes one port (a held port is not probed) and says what stands behind it.

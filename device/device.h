@@ -1,5 +1,6 @@
 #pragma once
 
+#include "buslink/rs485.h"
 #include "device/device_entry.h"
 #include "records/message_style.h"
 
@@ -65,11 +66,17 @@ public:
         std::string path;    // TComp32::PortPathText of the port
         int error = 0;       // the errno of the last failed open while it is not open
         std::string problem; // why it is not open: TComp32::StateText, "" while open
+        // The driver's RS-485 mode at the last open, and why it was refused.
+        TRs485::TKernelMode kernel = TRs485::TKernelMode::Off;
+        int kernel_error = 0;
     };
     TPortStatus GetPortStatus() const;
     // "Порт COM9 не открыт: нет устройства" while the running service waits for its port;
     // "" otherwise.
     std::string GetPortProblemText() const;
+    // The port as the status bar names it: "COM9", "COM9 RS-485" while the driver switches the
+    // line, "COM9 без RS-485" when it refused to; "" while the service is stopped.
+    std::string GetPortText() const;
 
     TRemoteCommand remote_command;
 
@@ -148,6 +155,8 @@ private:
     // shows the outcome: an Info line when it opens, an Error line for the first failure of a
     // start. True when it opened.
     bool OpenPort();
+    // Says once a start what became of the driver's RS-485 mode, when it was asked for.
+    void ReportKernelMode();
     void SetPortStatus(bool open, int error);
     // False for a frame of our own heard back, which is dropped untouched.
     bool Dispatch(TBusState& bus);
@@ -188,6 +197,7 @@ private:
         bool ctrl_dtr = false;
         bool ctrl_rts = false;
         bool ctrl_inv = false;
+        bool ctrl_rs485 = false;
         std::string db_file;
 
         friend bool operator==(const TStartSettings&, const TStartSettings&) = default;

@@ -149,11 +149,14 @@ void TDevice::StopService() {
 bool TDevice::OpenPort() {
     const TStartSettings& start = opened_with_;
     const auto com = static_cast<std::uint8_t>(start.com_num);
-    port_.SetOptions(start.ctrl_dtr, start.ctrl_rts, start.ctrl_inv);
+    port_.SetOptions(start.ctrl_dtr, start.ctrl_rts, start.ctrl_inv, start.ctrl_rs485);
     if (port_.Open(com)) {
         TLog::Addf(log_, LOG_TYPE_INFO, "%s: COM%d (%s)",
                    port_was_open_ ? "COM порт снова доступен" : "COM порт открыт", start.com_num,
                    TComp32::PortPathText(com));
+        if (!port_was_open_) {
+            ReportKernelMode();
+        }
         port_was_open_ = true;
         port_error_ = 0;
         SetPortStatus(true, 0);
@@ -168,6 +171,36 @@ bool TDevice::OpenPort() {
     return false;
 }
 
+void TDevice::ReportKernelMode() {
+    const int com = opened_with_.com_num;
+    switch (port_.KernelMode()) {
+    case TRs485::TKernelMode::Off:
+        break;
+    case TRs485::TKernelMode::On: {
+        const TKernelRs485& k = port_.KernelConfig();
+        TLog::Addf(log_, LOG_TYPE_INFO,
+                   "COM%d: линию переключает драйвер порта (RS-485 ядра), RTS при передаче: %s, "
+                   "задержки до и после передачи: %u и %u мс",
+                   com, k.rts_on_send ? "вкл." : "выкл.", k.delay_before_ms, k.delay_after_ms);
+        break;
+    }
+    case TRs485::TKernelMode::Refused: {
+        std::string fallback = "направление линии не переключается";
+        if (port_.CtrlDtr() || port_.CtrlRts()) {
+            fallback = std::string("линию переключает программа (") +
+                       (port_.CtrlDtr() && port_.CtrlRts() ? "DTR и RTS"
+                        : port_.CtrlDtr()                  ? "DTR"
+                                                           : "RTS") +
+                       ")";
+        }
+        TLog::Addf(log_, LOG_TYPE_ERROR,
+                   "COM%d: драйвер порта не поддерживает RS-485 ядра (TIOCSRS485): %s; %s", com,
+                   GetLastErrorText(port_.KernelError()), fallback);
+        break;
+    }
+    }
+}
+
 void TDevice::SetPortStatus(bool open, int error) {
     TPortStatus status;
     status.port = opened_with_.com_num;
@@ -175,6 +208,10 @@ void TDevice::SetPortStatus(bool open, int error) {
     status.path = TComp32::PortPathText(static_cast<std::uint8_t>(status.port));
     status.error = open ? 0 : error;
     status.problem = open ? std::string() : TComp32::StateText(TComp32::StateOfError(error));
+    if (open) {
+        status.kernel = port_.KernelMode();
+        status.kernel_error = port_.KernelError();
+    }
     {
         std::lock_guard<std::mutex> guard(port_status_lock_);
         port_status_ = std::move(status);
@@ -195,12 +232,30 @@ std::string TDevice::GetPortProblemText() const {
     return "Порт COM" + std::to_string(status.port) + " не открыт: " + status.problem;
 }
 
+std::string TDevice::GetPortText() const {
+    const TPortStatus status = GetPortStatus();
+    if (status.port == 0) {
+        return {};
+    }
+    const std::string port = "COM" + std::to_string(status.port);
+    switch (status.kernel) {
+    case TRs485::TKernelMode::On:
+        return port + " RS-485";
+    case TRs485::TKernelMode::Refused:
+        return port + " без RS-485";
+    case TRs485::TKernelMode::Off:
+        break;
+    }
+    return port;
+}
+
 TDevice::TStartSettings TDevice::ReadStartSettings() const {
     TStartSettings start;
     start.com_num = settings_.GetComNum();
     start.ctrl_dtr = settings_.GetCtrlDtr();
     start.ctrl_rts = settings_.GetCtrlRts();
     start.ctrl_inv = settings_.GetCtrlInv();
+    start.ctrl_rs485 = settings_.GetCtrlRs485();
     start.db_file = settings_.GetDBFile();
     return start;
 }

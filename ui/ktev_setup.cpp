@@ -17,6 +17,7 @@
 #include "audio/sound.h"
 #include "buslink/kordeya32.h"
 #include "buslink/port_list.h"
+#include "device/device.h"
 #include "log/log.h"
 #include "records/record.h"
 #include "ui/ktev_main.h"
@@ -139,9 +140,15 @@ QWidget* TF_Setup::BuildComTab() {
     CheckBoxDtr = CheckBox("CheckBoxDtr", "Управление переключением DTR");
     CheckBoxRts = CheckBox("CheckBoxRts", "Управление переключением RTS");
     CheckBoxInv = CheckBox("CheckBoxInv", "Инвертирование управление переключением");
+    CheckBoxRs485 = CheckBox("CheckBoxRs485", "Переключение драйвером порта (RS-485 ядра)");
+    CheckBoxRs485->setToolTip(QStringLiteral(
+        "Драйвер порта сам переключает линию RTS вокруг каждой передачи (TIOCSRS485), "
+        "если он это умеет; иначе линию переключают DTR/RTS, отмеченные выше"));
     connect(CheckBoxDtr, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlDtr(on); });
     connect(CheckBoxRts, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlRts(on); });
     connect(CheckBoxInv, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlInv(on); });
+    connect(CheckBoxRs485, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.SetCtrlRs485(on); });
 
     auto* port = new QHBoxLayout;
     port->addWidget(LabelComNum);
@@ -154,6 +161,7 @@ QWidget* TF_Setup::BuildComTab() {
     layout->addWidget(CheckBoxDtr);
     layout->addWidget(CheckBoxRts);
     layout->addWidget(CheckBoxInv);
+    layout->addWidget(CheckBoxRs485);
     layout->addStretch(1);
     return tab;
 }
@@ -287,7 +295,20 @@ void TF_Setup::ComPortSelected() {
     LabelComInfo->setText(ComboBoxComPort->currentData(Qt::ToolTipRole).toString());
 }
 
-void TF_Setup::AddPortItem(const TPortListEntry& entry) {
+void TF_Setup::AddPortItem(TPortListEntry entry) {
+    // The port the service holds is not probed: the service says what its driver did.
+    if (const TDevice* device = main_.GetDevice(); entry.held && device != nullptr) {
+        switch (device->GetPortStatus().kernel) {
+        case TRs485::TKernelMode::On:
+            entry.kernel_rs485 = 2;
+            break;
+        case TRs485::TKernelMode::Refused:
+            entry.kernel_rs485 = 0;
+            break;
+        case TRs485::TKernelMode::Off:
+            break;
+        }
+    }
     // In number order.
     int at = 0;
     while (at < ComboBoxComPort->count() && ComboBoxComPort->itemData(at).toInt() < entry.number) {
@@ -403,6 +424,7 @@ void TF_Setup::Load(const TSetupOptions& setup) {
     CheckBoxDtr->setChecked(setup.ctrl_dtr);
     CheckBoxRts->setChecked(setup.ctrl_rts);
     CheckBoxInv->setChecked(setup.ctrl_inv);
+    CheckBoxRs485->setChecked(setup.ctrl_rs485);
     CheckBoxIsSound->setChecked(setup.is_sound);
     CheckBoxAutoRun->setChecked(setup.is_auto_run);
     SetRecordsMask(setup.records_mask);
@@ -416,6 +438,7 @@ TSetupOptions TF_Setup::Collect() const {
     setup.ctrl_dtr = CheckBoxDtr->isChecked();
     setup.ctrl_rts = CheckBoxRts->isChecked();
     setup.ctrl_inv = CheckBoxInv->isChecked();
+    setup.ctrl_rs485 = CheckBoxRs485->isChecked();
     setup.is_sound = CheckBoxIsSound->isChecked();
     setup.is_auto_run = CheckBoxAutoRun->isChecked();
     setup.records_mask = GetRecordsMask();

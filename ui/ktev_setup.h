@@ -71,6 +71,8 @@ public:
     QCheckBox* CheckBoxDtr = nullptr;
     QCheckBox* CheckBoxRts = nullptr;
     QCheckBox* CheckBoxInv = nullptr;
+    // The UART driver switches the line itself (the kernel's RS-485 mode) where it can.
+    QCheckBox* CheckBoxRs485 = nullptr;
     QLabel* LabelShowLines = nullptr;
     QPushButton* ButtonShowLinesM10 = nullptr;
     QPushButton* ButtonShowLinesM1 = nullptr;
@@ -102,7 +104,7 @@ private:
     QWidget* BuildRecordsTab();
     QWidget* BuildSoundTab();
     void ButtonSaveClick();
-    void AddPortItem(const TPortListEntry& entry);
+    void AddPortItem(TPortListEntry entry);
     // The selected port into the settings and its description into the label.
     void ComPortSelected();
     void NormaliseShowLines();

@@ -163,10 +163,12 @@ protected:
     }
 };
 
-// The real calls, counting the opens: a port that is waited for is tried at each read's time.
-class CountingOpens final : public ISerialSys {
+// The real calls, counting the opens (a port that is waited for is tried at each read's time),
+// and a driver that has the kernel's RS-485 mode when told, which no pseudo-terminal has.
+class PortCalls final : public ISerialSys {
 public:
     std::atomic<int> opens{0};
+    std::atomic<bool> rs485{false};
 
     int Open(const char* path) override {
         ++opens;
@@ -188,18 +190,21 @@ public:
         return real_.Write(fd, data, size);
     }
     int Drain(int fd) override { return real_.Drain(fd); }
+    int SetRs485(int fd, TKernelRs485& config) override {
+        return rs485 ? 0 : real_.SetRs485(fd, config);
+    }
 
 private:
     TPosixSerialSys& real_ = TPosixSerialSys::Instance();
 };
 
-struct OpensCounted {
-    CountingOpens sys;
+struct PortCallsInstalled {
+    PortCalls sys;
 };
 
-class PortWaitedFor : public OpensCounted, public BusFixture {
+class ServicePort : public PortCallsInstalled, public BusFixture {
 protected:
-    PortWaitedFor() : BusFixture(ProgramDir(), TSQLite::BusyTimeoutMs, sys) {}
+    ServicePort() : BusFixture(ProgramDir(), TSQLite::BusyTimeoutMs, sys) {}
 
     // Waits until the bus thread has tried the port `times` more times.
     bool Retried(int times) {
@@ -348,7 +353,7 @@ TEST_F(BusEndToEnd, ServiceStopsAndStartsWhileTheBusRuns) {
     EXPECT_TRUE(LogHas(LOG_TYPE_INFO, "Запуск ядра Кордея-ТЛ"));
 }
 
-TEST_F(PortWaitedFor, APortHeldElsewhereAtStartIsWaitedForAndOpenedWhenFreed) {
+TEST_F(ServicePort, APortHeldElsewhereAtStartIsWaitedForAndOpenedWhenFreed) {
     TComp32 other;
     ASSERT_TRUE(other.Open(COM, 9600));
     device->SetService(true);
@@ -379,7 +384,7 @@ TEST_F(PortWaitedFor, APortHeldElsewhereAtStartIsWaitedForAndOpenedWhenFreed) {
         << "the bus cycle thread is created once";
 }
 
-TEST_F(PortWaitedFor, APortAbsentAtStartIsOpenedWhenItAppearsAndItsChangesAreRecorded) {
+TEST_F(ServicePort, APortAbsentAtStartIsOpenedWhenItAppearsAndItsChangesAreRecorded) {
     sim.Stop(); // no ports/com9 link: the adapter is not plugged in yet
     device->SetService(true);
     ASSERT_TRUE(device->IsRunning());
@@ -401,6 +406,33 @@ TEST_F(PortWaitedFor, APortAbsentAtStartIsOpenedWhenItAppearsAndItsChangesAreRec
         EXPECT_EQ(CountRecords(id, FIND_NEW_DEVICE), 1) << std::hex << id;
     }
     EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта"), 1);
+}
+
+TEST_F(ServicePort, TheDriversRs485ModeIsReportedWhetherItSwitchesTheLineOrNot) {
+    settings.ctrl_rs485 = true;
+    device->SetService(true);
+    ASSERT_TRUE(device->IsRunning());
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR,
+                       "COM9: драйвер порта не поддерживает RS-485 ядра (TIOCSRS485): [25] "),
+              1);
+    EXPECT_TRUE(LogHas(LOG_TYPE_ERROR, "; направление линии не переключается"));
+    EXPECT_EQ(device->GetPortText(), "COM9 без RS-485");
+    EXPECT_TRUE(Eventually([this] { return AllComplete(); })) << "the bus is heard all the same";
+
+    device->SetService(false);
+    sys.rs485 = true;
+    device->SetService(true);
+    EXPECT_TRUE(LogHas(LOG_TYPE_INFO,
+                       "COM9: линию переключает драйвер порта (RS-485 ядра), RTS "
+                       "при передаче: выкл., задержки до и после передачи: 0 и 0 мс"));
+    EXPECT_EQ(device->GetPortText(), "COM9 RS-485");
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "RS-485 ядра"), 1);
+    device->remote_command.device_id = PANEL_1;
+    device->remote_command.address = 1;
+    device->remote_command.index = 0;
+    device->SetRemoteCommand(REMOTE_RESET_LINE, 2, 0);
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_1, LINE_RESET) == 1; }))
+        << "the program's frames go out";
 }
 
 TEST_F(BusEndToEnd, AStartWithNoPortConfiguredSaysSoAndStaysStopped) {

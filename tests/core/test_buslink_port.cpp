@@ -178,6 +178,21 @@ TEST_F(PortOnPty, ModemLineControlFailsOnAPseudoTerminal) {
     EXPECT_TRUE(pc.Open(7));
 }
 
+TEST_F(PortOnPty, APseudoTerminalHasNoRs485ModeAndSaysSo) {
+    TKordeya32 pc;
+    pc.SetOptions(false, false, false, true);
+    ASSERT_TRUE(pc.Open(7)) << "the bus is listened to without the mode";
+    EXPECT_EQ(pc.KernelMode(), TRs485::TKernelMode::Refused);
+    EXPECT_EQ(pc.KernelError(), ENOTTY);
+    ASSERT_TRUE(pc.Send(GET_WHOIS, 5, 1, nullptr, 0));
+    const auto sent = static_cast<std::size_t>(pc.TransmitLength());
+    EXPECT_EQ(pty.Receive(1000, sent).size(), sent);
+    pc.Close();
+    int rs485 = -1;
+    EXPECT_EQ(pc.ProbeState(7, nullptr, &rs485), TPortState::Free);
+    EXPECT_EQ(rs485, 0) << "the list says so before any open";
+}
+
 TEST_F(PortOnPty, NoFlowControlBytesOnTheBusAndTheRestAsTheDesignSays) {
     // Another program left the line cooked, slow, with parity, two stop bits, XON/XOFF both
     // ways and hardware flow control.

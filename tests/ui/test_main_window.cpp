@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -226,6 +227,25 @@ private slots:
         QCOMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
         f.main->Actions().MM_Service_Stop->trigger();
         QTRY_COMPARE(f.main->StatusBarText(3), QString());
+    }
+
+    void aPortWithoutTheDriversRs485ModeIsShownSo() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.Start("[Setup]\nComNum=9\nCtrlRs485=1\nIsAutoRun=1\n");
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        // A pseudo-terminal has no such mode: the bus is heard, and the port's panel says so.
+        QCOMPARE(f.main->StatusBarText(1), QStringLiteral("COM9 без RS-485"));
+        QTRY_COMPARE(f.main->StatusBarText(2), QStringLiteral("Online: 1"));
+        QCOMPARE(f.LogCount("COM9: драйвер порта не поддерживает RS-485 ядра (TIOCSRS485): [25] "),
+                 1);
+        // The settings dialog tells it of the port the service holds.
+        f.setup->ButtonComRefresh->click();
+        QVERIFY(f.setup->LabelComInfo->text().startsWith(
+            QStringLiteral("COM9: используется программой\n")));
+        QVERIFY(f.setup->LabelComInfo->text().endsWith(
+            QStringLiteral("\nRS-485 ядра: не поддерживается")));
     }
 
     void aCloseDuringADialogWaitsForTheCommandToEnd() {

@@ -90,9 +90,10 @@ private slots:
         const TCurrentSettings& c = f.main->GetSettings();
         s.CheckBoxDtr->click();
         s.CheckBoxInv->click();
+        s.CheckBoxRs485->click();
         s.CheckBoxIsSound->click();
         s.CheckBoxAutoRun->click();
-        QVERIFY(c.GetCtrlDtr() && !c.GetCtrlRts() && c.GetCtrlInv());
+        QVERIFY(c.GetCtrlDtr() && !c.GetCtrlRts() && c.GetCtrlInv() && c.GetCtrlRs485());
         QVERIFY(!c.GetIsSound());
         QVERIFY(c.GetIsAutoRun());
         QTest::keyClicks(s.EditDBFile, QStringLiteral("x"));
@@ -103,6 +104,7 @@ private slots:
         QVERIFY(f.main->IniSave());
         const std::string ini = f.ReadIni();
         QVERIFY(ini.find("CtrlDtr=1") != std::string::npos);
+        QVERIFY(ini.find("CtrlRs485=1") != std::string::npos);
         QVERIFY(ini.find("IsSound=0") != std::string::npos);
     }
 

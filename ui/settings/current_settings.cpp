@@ -40,6 +40,11 @@ bool TCurrentSettings::GetCtrlInv() const {
     return ctrl_inv_;
 }
 
+bool TCurrentSettings::GetCtrlRs485() const {
+    std::lock_guard lock(lock_);
+    return ctrl_rs485_;
+}
+
 bool TCurrentSettings::GetIsSound() const {
     std::lock_guard lock(lock_);
     return is_sound_;
@@ -105,6 +110,11 @@ void TCurrentSettings::SetCtrlRts(bool on) {
 void TCurrentSettings::SetCtrlInv(bool on) {
     std::lock_guard lock(lock_);
     ctrl_inv_ = on;
+}
+
+void TCurrentSettings::SetCtrlRs485(bool on) {
+    std::lock_guard lock(lock_);
+    ctrl_rs485_ = on;
 }
 
 void TCurrentSettings::SetIsSound(bool on) {

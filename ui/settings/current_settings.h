@@ -32,6 +32,7 @@ public:
     bool GetCtrlDtr() const override;
     bool GetCtrlRts() const override;
     bool GetCtrlInv() const override;
+    bool GetCtrlRs485() const override;
     bool GetIsSound() const override;
     bool GetIsAutoRun() const override;
     int GetRecordsMask() const override;
@@ -54,6 +55,7 @@ public:
     void SetCtrlDtr(bool on);
     void SetCtrlRts(bool on);
     void SetCtrlInv(bool on);
+    void SetCtrlRs485(bool on);
     void SetIsSound(bool on);
     void SetIsAutoRun(bool on);
     void SetRecordsMask(int mask);
@@ -67,6 +69,7 @@ private:
     bool ctrl_dtr_ = false;
     bool ctrl_rts_ = false;
     bool ctrl_inv_ = false;
+    bool ctrl_rs485_ = false;
     bool is_sound_ = false;
     bool is_auto_run_ = false;
     int records_mask_ = RecordsMaskDefault;
