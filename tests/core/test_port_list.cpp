@@ -71,7 +71,9 @@ TEST_F(AdapterPorts, TheListNamesTheDeviceTheAdapterAndWhetherItIsFree) {
     EXPECT_EQ(PortListText(free),
               "COM7: " + pty.slave_path() + ", FTDI FT232R USB UART — свободен");
     EXPECT_EQ(PortInfoText(free), "COM7: свободен\n" + ports + "/com7 -> " + adapter_link + "\n" +
-                                      pty.slave_path() + "\nFTDI FT232R USB UART");
+                                      pty.slave_path() +
+                                      "\nFTDI FT232R USB UART\nRS-485 ядра: не поддерживается")
+        << "a pseudo-terminal's driver has no RS-485 mode";
 
     TComp32 other;
     ASSERT_TRUE(other.Open(7, 9600));
