@@ -97,7 +97,7 @@ TPortListEntry DescribePort(TComp32& probe, int number, int held) {
         entry.held = true;
         entry.state = TPortState::Busy;
     } else {
-        entry.state = probe.ProbeState(port, &entry.error, &entry.kernel_rs485);
+        entry.state = probe.ProbeState(port, nullptr, &entry.kernel_rs485);
     }
     if (!path.empty()) {
         entry.device = DevicePath(path);

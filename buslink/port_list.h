@@ -9,7 +9,6 @@
 struct TPortListEntry {
     int number = 0;
     TPortState state = TPortState::Absent;
-    int error = 0;       // the errno of the probe, 0 for a free port
     bool held = false;   // the running service holds it (no probe can open it then)
     std::string path;    // TComp32::PortPathText: the link and where it points, or the device
     std::string device;  // the tty behind it ("/dev/ttyUSB0"), else what the link names

@@ -64,11 +64,9 @@ public:
         int port = 0;        // the port held or waited for; 0 while the service is stopped
         bool open = false;   // false while the bus thread tries to open it (each read's time)
         std::string path;    // TComp32::PortPathText of the port
-        int error = 0;       // the errno of the last failed open while it is not open
         std::string problem; // why it is not open: TComp32::StateText, "" while open
-        // The driver's RS-485 mode at the last open, and why it was refused.
+        // What became of the driver's RS-485 mode at the open (Off while not open).
         TRs485::TKernelMode kernel = TRs485::TKernelMode::Off;
-        int kernel_error = 0;
     };
     TPortStatus GetPortStatus() const;
     // "Порт COM9 не открыт: нет устройства" while the running service waits for its port;
@@ -151,9 +149,8 @@ private:
     // One read of the bus into the receive buffer; false when nothing came. A port that failed,
     // or that the start could not open, is opened here, and the read's time passes all the same.
     bool ReadBus(TBusState& bus, int& got);
-    // Opens the port the start took (window thread at the start, bus thread after); logs and
-    // shows the outcome: an Info line when it opens, an Error line for the first failure of a
-    // start. True when it opened.
+    // Opens the port the start took (window thread at the start, bus thread after): an Info
+    // line when it opens; the views follow why it does not. True when it opened.
     bool OpenPort();
     // Says once a start what became of the driver's RS-485 mode, when it was asked for.
     void ReportKernelMode();

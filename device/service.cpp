@@ -206,12 +206,8 @@ void TDevice::SetPortStatus(bool open, int error) {
     status.port = opened_with_.com_num;
     status.open = open;
     status.path = TComp32::PortPathText(static_cast<std::uint8_t>(status.port));
-    status.error = open ? 0 : error;
     status.problem = open ? std::string() : TComp32::StateText(TComp32::StateOfError(error));
-    if (open) {
-        status.kernel = port_.KernelMode();
-        status.kernel_error = port_.KernelError();
-    }
+    status.kernel = open ? port_.KernelMode() : TRs485::TKernelMode::Off;
     {
         std::lock_guard<std::mutex> guard(port_status_lock_);
         port_status_ = std::move(status);
