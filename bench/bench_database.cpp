@@ -36,6 +36,7 @@ public:
     bool GetCtrlDtr() const override { return false; }
     bool GetCtrlRts() const override { return false; }
     bool GetCtrlInv() const override { return false; }
+    bool GetCtrlRs485() const override { return false; }
     bool GetIsSound() const override { return false; }
     bool GetIsAutoRun() const override { return false; }
     int GetRecordsMask() const override { return 0x7FFFFFFF; }

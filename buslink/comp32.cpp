@@ -123,17 +123,76 @@ int TComp32::QueuedBytes() {
 }
 
 bool TComp32::Probe(std::uint8_t port) {
+    return ProbeState(port) == TPortState::Free;
+}
+
+TPortState TComp32::ProbeState(std::uint8_t port, int* error, int* kernel_rs485) {
+    int code = 0;
+    int rs485 = -1;
+    TPortState state = TPortState::Free;
     const std::string path = PortPath(port);
     if (path.empty()) {
-        return false;
+        code = ENOENT;
+    } else if (const int fd = sys_.Open(path.c_str()); fd < 0) {
+        code = errno;
+    } else {
+        if (sys_.LockExclusive(fd) != 0) {
+            code = errno;
+        } else if (kernel_rs485 != nullptr) {
+            TKernelRs485 config;
+            rs485 = sys_.GetRs485(fd, config) == 0 ? 1 : 0;
+        }
+        if (sys_.Close(fd) != 0 && code == 0) {
+            code = errno;
+        }
     }
-    const int fd = sys_.Open(path.c_str());
-    if (fd < 0) {
-        return false;
+    if (code != 0) {
+        state = StateOfError(code);
     }
-    const bool locked = sys_.LockExclusive(fd) == 0;
-    const bool closed = sys_.Close(fd) == 0;
-    return locked && closed;
+    if (error != nullptr) {
+        *error = code;
+    }
+    if (kernel_rs485 != nullptr) {
+        *kernel_rs485 = rs485;
+    }
+    return state;
+}
+
+TPortState TComp32::StateOfError(int error) {
+    switch (error) {
+    case EWOULDBLOCK: // the lock of another descriptor
+    case EBUSY:       // TIOCEXCL of another user
+        return TPortState::Busy;
+    case EACCES:
+    case EPERM:
+        return TPortState::NoAccess;
+    default: // ENOENT, ENXIO, ENODEV, EIO (a tty with no hardware behind it) and the rest
+        return TPortState::Absent;
+    }
+}
+
+const char* TComp32::StateText(TPortState state) {
+    switch (state) {
+    case TPortState::Free:
+        return "свободен";
+    case TPortState::Busy:
+        return "занят другой программой";
+    case TPortState::NoAccess:
+        return "нет доступа";
+    case TPortState::Absent:
+        break;
+    }
+    return "нет устройства";
+}
+
+std::string TComp32::PortPathText(std::uint8_t port) {
+    const std::string path = PortPath(port);
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_symlink(path, ec)) {
+        return path;
+    }
+    const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+    return ec ? path : path + " -> " + target.string();
 }
 
 bool TComp32::Purge(int flags) {
@@ -157,6 +216,10 @@ bool TComp32::SetDtr(bool on) {
 
 bool TComp32::SetRts(bool on) {
     return open_ && (sys_.SetModemLine(fd_, TIOCM_RTS, on) == 0 || Fail());
+}
+
+bool TComp32::SetKernelRs485(TKernelRs485& config) {
+    return open_ && (sys_.SetRs485(fd_, config) == 0 || Fail());
 }
 
 void TComp32::SleepRest(std::uint64_t started, int timeout_ms) {

@@ -6,6 +6,14 @@
 #include <cstdint>
 #include <string>
 
+// What a probe of a COM port found.
+enum class TPortState : std::uint8_t {
+    Free,     // it opens and locks: this program may take it
+    Busy,     // another descriptor holds it (another program, or a port object of this one)
+    NoAccess, // the device is there but the user may not open it (not in the dialout group)
+    Absent,   // no device behind the number: no link, a dangling link, no such tty
+};
+
 // A serial (COM) port: exclusive open, raw 8N1 line settings, reads with a timeout, writes that
 // return once the line is quiet, purges and the DTR/RTS modem lines. Logs nothing: callers do.
 //
@@ -31,10 +39,21 @@ public:
     // The number of the port held open, 0 while closed; any thread may ask (a port list must
     // show the port this program holds, which no probe can open).
     int HeldPort() const { return held_port_.load(std::memory_order_acquire); }
+    // True when the port can be opened exclusively now (ProbeState gives Free).
     bool Probe(std::uint8_t port);
+    // Opens and locks the port and closes it at once; error (when given) takes the errno of a
+    // failure, 0 for a free port. kernel_rs485 (when given) takes what the driver said of its
+    // RS-485 mode while the port was open: 1 it has the call, 0 it has none, -1 not asked.
+    TPortState ProbeState(std::uint8_t port, int* error = nullptr, int* kernel_rs485 = nullptr);
+    // What an open's errno says of the port: Busy, NoAccess or Absent (Absent for any other).
+    static TPortState StateOfError(int error);
+    // "свободен", "занят другой программой", "нет доступа", "нет устройства".
+    static const char* StateText(TPortState state);
     bool Purge(int flags);
     bool SetDtr(bool on);
     bool SetRts(bool on);
+    // The driver's RS-485 mode; config takes back what the driver made of it.
+    bool SetKernelRs485(TKernelRs485& config);
     // Succeeds only when at least one byte was read; never takes more bytes than size (then it
     // fails at once and the bytes stay queued). A port that fails or hung up still lets
     // timeout_ms pass, so a caller's loop keeps its pace, and reports it through IsFailed.
@@ -53,6 +72,9 @@ public:
 
     // Path of COM port number port ("" when there is none).
     static std::string PortPath(std::uint8_t port);
+    // The path for the operator: a ports/comN link with what it points at
+    // ("<dir>/com5 -> /dev/serial/by-id/usb-FTDI_..."), else the device path itself.
+    static std::string PortPathText(std::uint8_t port);
     // The folder searched first for comN links; defaults to "ports" beside the program.
     static void SetPortsDir(const std::string& dir);
     static std::string PortsDir();

@@ -114,6 +114,7 @@ bool TKordeya32::Open(std::uint8_t port) {
     if (!TComp32::Open(port, 9600)) {
         return false;
     }
+    StartKernelMode();
     if (!SetReceive()) {
         TComp32::Close();
         return false;

@@ -1,12 +1,42 @@
 #include "buslink/rs485.h"
 
-void TRs485::SetOptions(bool ctrl_dtr, bool ctrl_rts, bool ctrl_inv) {
+#include <cerrno>
+
+void TRs485::SetOptions(bool ctrl_dtr, bool ctrl_rts, bool ctrl_inv, bool ctrl_kernel) {
     ctrl_dtr_ = ctrl_dtr;
     ctrl_rts_ = ctrl_rts;
     ctrl_inv_ = ctrl_inv;
+    ctrl_kernel_ = ctrl_kernel;
+}
+
+void TRs485::StartKernelMode() {
+    kernel_mode_ = TKernelMode::Off;
+    kernel_error_ = 0;
+    kernel_config_ = TKernelRs485{};
+    if (!ctrl_kernel_) {
+        return;
+    }
+    TKernelRs485 config;
+    config.enabled = true;
+    config.rts_on_send = ctrl_inv_;
+    if (!SetKernelRs485(config)) {
+        kernel_mode_ = TKernelMode::Refused;
+        kernel_error_ = LastError();
+        return;
+    }
+    if (!config.enabled) {
+        kernel_mode_ = TKernelMode::Refused;
+        kernel_error_ = EOPNOTSUPP;
+        return;
+    }
+    kernel_mode_ = TKernelMode::On;
+    kernel_config_ = config;
 }
 
 bool TRs485::SetDirection(bool level) {
+    if (kernel_mode_ == TKernelMode::On) {
+        return true; // the driver switches around each transmission by itself
+    }
     bool result = true;
     if (ctrl_dtr_) {
         result = SetDtr(level) && result;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -61,9 +62,12 @@ int TPosixSerialSys::Configure(int fd, std::uint32_t baud) {
     if (::tcgetattr(fd, &tio) != 0) {
         return -1;
     }
-    // Raw binary 8N1; hardware flow control stays as the driver had it.
+    // Raw binary 8N1; hardware flow control stays as the driver had it. No software flow
+    // control in either direction: with IXOFF the driver itself would put XOFF/XON bytes on the
+    // shared bus when its input queue fills, and IXANY would let any byte restart output.
     const tcflag_t flow = tio.c_cflag & CRTSCTS;
     ::cfmakeraw(&tio);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD | flow;
     tio.c_cc[VMIN] = 0;
@@ -124,6 +128,57 @@ ssize_t TPosixSerialSys::Write(int fd, const void* data, std::size_t size) {
 
 int TPosixSerialSys::Drain(int fd) {
     return ::tcdrain(fd);
+}
+
+int ISerialSys::GetRs485(int, TKernelRs485&) {
+    errno = ENOTTY;
+    return -1;
+}
+
+int ISerialSys::SetRs485(int, TKernelRs485&) {
+    errno = ENOTTY;
+    return -1;
+}
+
+namespace {
+
+void FromKernel(const serial_rs485& rs485, TKernelRs485& config) {
+    config.enabled = (rs485.flags & SER_RS485_ENABLED) != 0;
+    config.rts_on_send = (rs485.flags & SER_RS485_RTS_ON_SEND) != 0;
+    config.delay_before_ms = rs485.delay_rts_before_send;
+    config.delay_after_ms = rs485.delay_rts_after_send;
+}
+
+} // namespace
+
+int TPosixSerialSys::GetRs485(int fd, TKernelRs485& config) {
+    serial_rs485 rs485{};
+    if (::ioctl(fd, TIOCGRS485, &rs485) != 0) {
+        return -1;
+    }
+    FromKernel(rs485, config);
+    return 0;
+}
+
+int TPosixSerialSys::SetRs485(int fd, TKernelRs485& config) {
+    // The driver's other flags (receiving during a transmission, bus termination) stay.
+    serial_rs485 rs485{};
+    if (::ioctl(fd, TIOCGRS485, &rs485) != 0) {
+        return -1;
+    }
+    rs485.flags &= ~static_cast<std::uint32_t>(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND |
+                                               SER_RS485_RTS_AFTER_SEND);
+    if (config.enabled) {
+        rs485.flags |= SER_RS485_ENABLED |
+                       (config.rts_on_send ? SER_RS485_RTS_ON_SEND : SER_RS485_RTS_AFTER_SEND);
+    }
+    rs485.delay_rts_before_send = config.delay_before_ms;
+    rs485.delay_rts_after_send = config.delay_after_ms;
+    if (::ioctl(fd, TIOCSRS485, &rs485) != 0) {
+        return -1;
+    }
+    FromKernel(rs485, config);
+    return 0;
 }
 
 TPosixSerialSys& TPosixSerialSys::Instance() {

@@ -53,16 +53,20 @@ bool TDevice::ReadBus(TBusState& bus, int& got) {
             return false;
         }
         // The adapter went away: say so once and keep trying to open it again.
-        TLog::Addf(log_, LOG_TYPE_ERROR, "Ошибка чтения COM порта: %s",
-                   GetLastErrorText(port_.LastError()));
+        const int error = port_.LastError();
+        TLog::Addf(log_, LOG_TYPE_ERROR, "Ошибка чтения COM порта COM%d (%s): %s",
+                   opened_with_.com_num,
+                   TComp32::PortPathText(static_cast<std::uint8_t>(opened_with_.com_num)),
+                   GetLastErrorText(error));
         port_.Close();
         port_failed_ = true;
+        port_error_ = error;
+        SetPortStatus(false, error);
         return false;
     }
-    port_.SetOptions(settings_.GetCtrlDtr(), settings_.GetCtrlRts(), settings_.GetCtrlInv());
-    if (port_.Open(static_cast<std::uint8_t>(settings_.GetComNum()))) {
+    // The port the start took, with the line control it took, until the service is restarted.
+    if (OpenPort()) {
         port_failed_ = false;
-        TLog::Add(log_, "COM порт снова доступен", LOG_TYPE_INFO);
         return false;
     }
     // Nothing to read from: the read's time passes all the same, unless the service stops.
@@ -94,7 +98,7 @@ void TDevice::WatchLine(bool heard, std::uint64_t now_ms) {
         heard_ms_ = now_ms;
         line_silent_ = false;
     }
-    const int port = port_.HeldPort() != 0 ? port_.HeldPort() : settings_.GetComNum();
+    const int port = opened_with_.com_num;
     if (heard) {
         heard_ms_ = now_ms;
         if (line_silent_.exchange(false)) {

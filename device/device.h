@@ -1,5 +1,6 @@
 #pragma once
 
+#include "buslink/rs485.h"
 #include "device/device_entry.h"
 #include "records/message_style.h"
 
@@ -57,6 +58,23 @@ public:
     static constexpr std::int64_t LINE_SILENCE_MS = 5000;
     static constexpr const char* LINE_SILENT_TEXT = "Нет обмена по линии";
     bool IsRunning() const { return running_.load(std::memory_order_acquire); }
+
+    // The port of the running service as the views show it (any thread).
+    struct TPortStatus {
+        int port = 0;        // the port held or waited for; 0 while the service is stopped
+        bool open = false;   // false while the bus thread tries to open it (each read's time)
+        std::string path;    // TComp32::PortPathText of the port
+        std::string problem; // why it is not open: TComp32::StateText, "" while open
+        // What became of the driver's RS-485 mode at the open (Off while not open).
+        TRs485::TKernelMode kernel = TRs485::TKernelMode::Off;
+    };
+    TPortStatus GetPortStatus() const;
+    // "Порт COM9 не открыт: нет устройства" while the running service waits for its port;
+    // "" otherwise.
+    std::string GetPortProblemText() const;
+    // The port as the status bar names it: "COM9", "COM9 RS-485" while the driver switches the
+    // line, "COM9 без RS-485" when it refused to; "" while the service is stopped.
+    std::string GetPortText() const;
 
     TRemoteCommand remote_command;
 
@@ -133,9 +151,15 @@ private:
     // Lets the thread run, or holds it at its next pass and waits until it is there.
     void RunCoreThread(bool run);
     void EndCoreThread();
-    // One read of the bus into the receive buffer; false when nothing came. A port that failed
-    // is reopened here, and the read's time passes all the same.
+    // One read of the bus into the receive buffer; false when nothing came. A port that failed,
+    // or that the start could not open, is opened here, and the read's time passes all the same.
     bool ReadBus(TBusState& bus, int& got);
+    // Opens the port the start took (window thread at the start, bus thread after): an Info
+    // line when it opens; the views follow why it does not. True when it opened.
+    bool OpenPort();
+    // Says once a start what became of the driver's RS-485 mode, when it was asked for.
+    void ReportKernelMode();
+    void SetPortStatus(bool open, int error);
     // False for a frame of our own heard back, which is dropped untouched.
     bool Dispatch(TBusState& bus);
     // Notes whether frames were heard in this pass; says once when the line falls silent and
@@ -175,6 +199,7 @@ private:
         bool ctrl_dtr = false;
         bool ctrl_rts = false;
         bool ctrl_inv = false;
+        bool ctrl_rs485 = false;
         std::string db_file;
 
         friend bool operator==(const TStartSettings&, const TStartSettings&) = default;
@@ -182,17 +207,24 @@ private:
     TStartSettings ReadStartSettings() const;
 
     std::atomic<bool> running_{false};
-    // What the open port and database were opened with (window thread, under service_lock_).
+    // What the open port and database were opened with (window thread, under service_lock_);
+    // the bus thread opens the port again with the same while the service runs.
     TStartSettings opened_with_;
     mutable std::mutex service_lock_; // one SetService at a time
 
     std::thread core_thread_;
     std::mutex core_lock_;
     std::condition_variable core_changed_;
-    bool core_run_ = false;    // the service wants passes
-    bool core_idle_ = true;    // the thread waits between passes
-    bool core_quit_ = false;   // the thread must end
-    bool port_failed_ = false; // the bus thread lost the port and reopens it
+    bool core_run_ = false;  // the service wants passes
+    bool core_idle_ = true;  // the thread waits between passes
+    bool core_quit_ = false; // the thread must end
+    // The port: set by the window thread while the bus thread waits between passes, then the
+    // bus thread's own.
+    bool port_failed_ = false;   // not open: the bus thread opens it at each read's time
+    bool port_was_open_ = false; // this start had it open (a reopen is a return)
+    int port_error_ = 0;         // the errno of the last failed open
+    mutable std::mutex port_status_lock_;
+    TPortStatus port_status_;
     // The line watch: the bus thread's own, but for the flags the window side reads or sets.
     std::uint64_t heard_ms_ = 0;                 // when a frame was last heard
     std::atomic<bool> line_watch_restart_{true}; // the service (re)started: count from now

@@ -45,13 +45,25 @@ void TDevice::StartService() {
     if (!port_.IsOpen()) {
         TLog::Add(log_, "Инициализация COM порта", LOG_TYPE_INFO);
         const TStartSettings start = ReadStartSettings();
-        port_.SetOptions(start.ctrl_dtr, start.ctrl_rts, start.ctrl_inv);
-        if (!port_.Open(static_cast<std::uint8_t>(start.com_num))) {
-            TLog::Add(log_, GetLastErrorText(port_.LastError()), LOG_TYPE_ERROR);
+        if (start.com_num <= 0) {
+            TLog::Add(log_, "COM порт не выбран", LOG_TYPE_ERROR);
             return;
         }
-        port_failed_ = false;
         opened_with_ = start;
+        port_was_open_ = false;
+        port_error_ = -1;
+        // A port that is absent or busy now is waited for: the service runs and the bus thread
+        // opens it at each read's time, as it does with a port lost during a run. Said once.
+        port_failed_ = !OpenPort();
+        if (port_failed_) {
+            const auto com = static_cast<std::uint8_t>(start.com_num);
+            TLog::Addf(log_, LOG_TYPE_ERROR,
+                       "Ошибка открытия COM порта COM%d (%s): %s, %s; порт будет открыт, как "
+                       "только станет доступен",
+                       start.com_num, TComp32::PortPathText(com),
+                       TComp32::StateText(TComp32::StateOfError(port_error_)),
+                       GetLastErrorText(port_error_));
+        }
     }
     if (!sqlite_.IsActive()) {
         TLog::Add(log_, "Инициализация SQLite", LOG_TYPE_INFO);
@@ -111,8 +123,9 @@ void TDevice::StopService() {
     }
     if (port_.IsOpen()) {
         TLog::Add(log_, "Остановка COM порта", LOG_TYPE_INFO);
+        // The port that was held, whatever the settings name by now.
+        const auto port = static_cast<std::uint8_t>(port_.HeldPort());
         port_.Close();
-        const auto port = static_cast<std::uint8_t>(settings_.GetComNum());
         bool released = port_.Probe(port);
         for (int i = 0; i < RELEASE_PROBES && !released; ++i) {
             std::this_thread::sleep_for(RELEASE_STEP);
@@ -122,10 +135,114 @@ void TDevice::StopService() {
             TLog::Add(log_, "Ошибка освобождения COM порта", LOG_TYPE_ERROR);
         }
     }
+    port_failed_ = false;
+    {
+        std::lock_guard<std::mutex> guard(port_status_lock_);
+        port_status_ = TPortStatus{};
+    }
     views_.RecordListSetTimer(false);
     line_silent_ = false;
     running_ = false;
     TLog::Add(log_, "...остановлен", LOG_TYPE_INFO);
+}
+
+bool TDevice::OpenPort() {
+    const TStartSettings& start = opened_with_;
+    const auto com = static_cast<std::uint8_t>(start.com_num);
+    port_.SetOptions(start.ctrl_dtr, start.ctrl_rts, start.ctrl_inv, start.ctrl_rs485);
+    if (port_.Open(com)) {
+        TLog::Addf(log_, LOG_TYPE_INFO, "%s: COM%d (%s)",
+                   port_was_open_ ? "COM порт снова доступен" : "COM порт открыт", start.com_num,
+                   TComp32::PortPathText(com));
+        if (!port_was_open_) {
+            ReportKernelMode();
+        }
+        port_was_open_ = true;
+        port_error_ = 0;
+        SetPortStatus(true, 0);
+        return true;
+    }
+    // The views follow why it does not open; the log has said it once.
+    const int error = port_.LastError();
+    if (error != port_error_) {
+        port_error_ = error;
+        SetPortStatus(false, error);
+    }
+    return false;
+}
+
+void TDevice::ReportKernelMode() {
+    const int com = opened_with_.com_num;
+    switch (port_.KernelMode()) {
+    case TRs485::TKernelMode::Off:
+        break;
+    case TRs485::TKernelMode::On: {
+        const TKernelRs485& k = port_.KernelConfig();
+        TLog::Addf(log_, LOG_TYPE_INFO,
+                   "COM%d: линию переключает драйвер порта (RS-485 ядра), RTS при передаче: %s, "
+                   "задержки до и после передачи: %u и %u мс",
+                   com, k.rts_on_send ? "вкл." : "выкл.", k.delay_before_ms, k.delay_after_ms);
+        break;
+    }
+    case TRs485::TKernelMode::Refused: {
+        std::string fallback = "направление линии не переключается";
+        if (port_.CtrlDtr() || port_.CtrlRts()) {
+            fallback = std::string("линию переключает программа (") +
+                       (port_.CtrlDtr() && port_.CtrlRts() ? "DTR и RTS"
+                        : port_.CtrlDtr()                  ? "DTR"
+                                                           : "RTS") +
+                       ")";
+        }
+        TLog::Addf(log_, LOG_TYPE_ERROR,
+                   "COM%d: драйвер порта не поддерживает RS-485 ядра (TIOCSRS485): %s; %s", com,
+                   GetLastErrorText(port_.KernelError()), fallback);
+        break;
+    }
+    }
+}
+
+void TDevice::SetPortStatus(bool open, int error) {
+    TPortStatus status;
+    status.port = opened_with_.com_num;
+    status.open = open;
+    status.path = TComp32::PortPathText(static_cast<std::uint8_t>(status.port));
+    status.problem = open ? std::string() : TComp32::StateText(TComp32::StateOfError(error));
+    status.kernel = open ? port_.KernelMode() : TRs485::TKernelMode::Off;
+    {
+        std::lock_guard<std::mutex> guard(port_status_lock_);
+        port_status_ = std::move(status);
+    }
+    views_.StatusBarUpdate();
+}
+
+TDevice::TPortStatus TDevice::GetPortStatus() const {
+    std::lock_guard<std::mutex> guard(port_status_lock_);
+    return port_status_;
+}
+
+std::string TDevice::GetPortProblemText() const {
+    const TPortStatus status = GetPortStatus();
+    if (status.port == 0 || status.open) {
+        return {};
+    }
+    return "Порт COM" + std::to_string(status.port) + " не открыт: " + status.problem;
+}
+
+std::string TDevice::GetPortText() const {
+    const TPortStatus status = GetPortStatus();
+    if (status.port == 0) {
+        return {};
+    }
+    const std::string port = "COM" + std::to_string(status.port);
+    switch (status.kernel) {
+    case TRs485::TKernelMode::On:
+        return port + " RS-485";
+    case TRs485::TKernelMode::Refused:
+        return port + " без RS-485";
+    case TRs485::TKernelMode::Off:
+        break;
+    }
+    return port;
 }
 
 TDevice::TStartSettings TDevice::ReadStartSettings() const {
@@ -134,6 +251,7 @@ TDevice::TStartSettings TDevice::ReadStartSettings() const {
     start.ctrl_dtr = settings_.GetCtrlDtr();
     start.ctrl_rts = settings_.GetCtrlRts();
     start.ctrl_inv = settings_.GetCtrlInv();
+    start.ctrl_rs485 = settings_.GetCtrlRs485();
     start.db_file = settings_.GetDBFile();
     return start;
 }

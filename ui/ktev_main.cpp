@@ -482,15 +482,17 @@ void TF_Main::StatusBarUpdateNow() {
     TLog::Add(Log.get(), "TF_Main::StatusBarUpdate", LOG_TYPE_DEBUG);
     // Every start and stop of the service ends here, and a start may have opened another file.
     TitleUpdate();
-    const int com = Settings.GetComNum();
-    const QString port = com > 0 ? QStringLiteral("COM%1").arg(com) : QString();
     if (Device->IsRunning()) {
         status_panels_[0]->setText(QStringLiteral("RUN"));
-        status_panels_[1]->setText(port);
+        // The port the service holds or waits for, and who switches its line.
+        status_panels_[1]->setText(QString::fromStdString(Device->GetPortText()));
         status_panels_[2]->setText(QStringLiteral("Online: %1").arg(Device->GetOnlineCount()));
         TMessageStyle style;
-        std::string state;
-        if (Device->IsLineSilent()) {
+        std::string state = Device->GetPortProblemText();
+        if (!state.empty()) {
+            // Nothing can be heard until the port opens: say why, in the fault colours.
+            Record->GetStyle("Fault", style);
+        } else if (Device->IsLineSilent()) {
             // The table's states are stale while nothing is heard: say so instead.
             state = TDevice::LINE_SILENT_TEXT;
             Record->GetStyle("Fault", style);

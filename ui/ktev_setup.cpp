@@ -1,5 +1,6 @@
 #include "ui/ktev_setup.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -15,6 +16,8 @@
 
 #include "audio/sound.h"
 #include "buslink/kordeya32.h"
+#include "buslink/port_list.h"
+#include "device/device.h"
 #include "log/log.h"
 #include "records/record.h"
 #include "ui/ktev_main.h"
@@ -42,10 +45,6 @@ QLabel* Label(const char* name, const char* caption) {
     auto* label = new QLabel(QString::fromUtf8(caption));
     label->setObjectName(QString::fromLatin1(name));
     return label;
-}
-
-QString PortText(int number) {
-    return QStringLiteral("COM%1").arg(number);
 }
 
 } // namespace
@@ -127,29 +126,42 @@ QWidget* TF_Setup::BuildComTab() {
     ComboBoxComPort = new QComboBox;
     ComboBoxComPort->setObjectName(QStringLiteral("ComboBoxComPort"));
     ComboBoxComPort->setEditable(false);
+    // The items say what stands behind each port: the box keeps the dialog's width, the
+    // drop-down list shows them whole, and the label below tells the selected one at length.
     ComboBoxComPort->setMinimumContentsLength(7);
-    connect(ComboBoxComPort, &QComboBox::currentIndexChanged, this,
-            [this] { settings_.SetComNum(GetComNum()); });
+    ComboBoxComPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ComboBoxComPort->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    LabelComInfo = Label("LabelComInfo", "");
+    LabelComInfo->setWordWrap(true);
+    LabelComInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(ComboBoxComPort, &QComboBox::currentIndexChanged, this, &TF_Setup::ComPortSelected);
     ButtonComRefresh = Button("ButtonComRefresh", "Обновить");
     connect(ButtonComRefresh, &QPushButton::clicked, this, &TF_Setup::ComPortListUpdate);
     CheckBoxDtr = CheckBox("CheckBoxDtr", "Управление переключением DTR");
     CheckBoxRts = CheckBox("CheckBoxRts", "Управление переключением RTS");
     CheckBoxInv = CheckBox("CheckBoxInv", "Инвертирование управление переключением");
+    CheckBoxRs485 = CheckBox("CheckBoxRs485", "Переключение драйвером порта (RS-485 ядра)");
+    CheckBoxRs485->setToolTip(QStringLiteral(
+        "Драйвер порта сам переключает линию RTS вокруг каждой передачи (TIOCSRS485), "
+        "если он это умеет; иначе линию переключают DTR/RTS, отмеченные выше"));
     connect(CheckBoxDtr, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlDtr(on); });
     connect(CheckBoxRts, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlRts(on); });
     connect(CheckBoxInv, &QCheckBox::toggled, this, [this](bool on) { settings_.SetCtrlInv(on); });
+    connect(CheckBoxRs485, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.SetCtrlRs485(on); });
 
     auto* port = new QHBoxLayout;
     port->addWidget(LabelComNum);
-    port->addWidget(ComboBoxComPort);
+    port->addWidget(ComboBoxComPort, 1);
     port->addWidget(ButtonComRefresh);
-    port->addStretch(1);
     auto* layout = new QVBoxLayout(tab);
     layout->addLayout(port);
+    layout->addWidget(LabelComInfo);
     layout->addSpacing(8);
     layout->addWidget(CheckBoxDtr);
     layout->addWidget(CheckBoxRts);
     layout->addWidget(CheckBoxInv);
+    layout->addWidget(CheckBoxRs485);
     layout->addStretch(1);
     return tab;
 }
@@ -260,15 +272,58 @@ void TF_Setup::NormaliseShowLines() {
 }
 
 int TF_Setup::GetComNum() const {
-    // The digits after "COM".
-    bool ok = false;
-    const int number = ComboBoxComPort->currentText().mid(3).toInt(&ok);
-    return ComboBoxComPort->currentIndex() >= 0 && ok ? number : 0;
+    // Each item carries its number; its text says more than "COM<n>".
+    const int index = ComboBoxComPort->currentIndex();
+    return index >= 0 ? ComboBoxComPort->itemData(index).toInt() : 0;
 }
 
 void TF_Setup::SetComNum(int number) {
-    ComboBoxComPort->setCurrentIndex(ComboBoxComPort->findText(PortText(number)));
+    int index = ComboBoxComPort->findData(number);
+    if (index < 0 && number >= 1 && number <= TCurrentSettings::ComNumMax) {
+        // The configured port stays the selected one whatever a scan found: listed with what
+        // it is now (absent, busy), as the service waits for it.
+        TComp32 probe;
+        AddPortItem(DescribePort(probe, number, main_.GetPort().HeldPort()));
+        index = ComboBoxComPort->findData(number);
+    }
+    ComboBoxComPort->setCurrentIndex(index);
+    ComPortSelected();
+}
+
+void TF_Setup::ComPortSelected() {
     settings_.SetComNum(GetComNum());
+    LabelComInfo->setText(ComboBoxComPort->currentData(Qt::ToolTipRole).toString());
+}
+
+void TF_Setup::AddPortItem(TPortListEntry entry) {
+    // The port the service holds is not probed: the service says what its driver did.
+    if (const TDevice* device = main_.GetDevice(); entry.held && device != nullptr) {
+        switch (device->GetPortStatus().kernel) {
+        case TRs485::TKernelMode::On:
+            entry.kernel_rs485 = 2;
+            break;
+        case TRs485::TKernelMode::Refused:
+            entry.kernel_rs485 = 0;
+            break;
+        case TRs485::TKernelMode::Off:
+            break;
+        }
+    }
+    // In number order.
+    int at = 0;
+    while (at < ComboBoxComPort->count() && ComboBoxComPort->itemData(at).toInt() < entry.number) {
+        ++at;
+    }
+    const QSignalBlocker blocker(ComboBoxComPort);
+    const int selected = ComboBoxComPort->currentIndex();
+    ComboBoxComPort->insertItem(at, QString::fromStdString(PortListText(entry)), entry.number);
+    ComboBoxComPort->setItemData(at, QString::fromStdString(PortInfoText(entry)), Qt::ToolTipRole);
+    ComboBoxComPort->setCurrentIndex(selected >= at ? selected + 1 : selected);
+    // The drop-down list is as wide as its longest item.
+    const int width =
+        ComboBoxComPort->fontMetrics().horizontalAdvance(ComboBoxComPort->itemText(at));
+    ComboBoxComPort->view()->setMinimumWidth(
+        std::max(ComboBoxComPort->view()->minimumWidth(), width + 32));
 }
 
 int TF_Setup::GetRecordsMask() const {
@@ -285,22 +340,22 @@ void TF_Setup::SetDBFile(const QString& path) {
 
 void TF_Setup::ComPortListUpdate() {
     ButtonComRefresh->setEnabled(false);
-    const int remembered = GetComNum();
-    std::vector<int> ports;
+    // The configured port, listed or not.
+    const int remembered = settings_.GetComNum();
     TComp32 probe;
     // The port the running service holds cannot be probed, but it is there and it is ours.
-    const int held = main_.GetPort().HeldPort();
-    for (int n = 1; n <= TCurrentSettings::ComNumMax; ++n) {
-        if (n == held || probe.Probe(static_cast<std::uint8_t>(n))) {
-            ports.push_back(n);
-        }
-    }
+    const std::vector<TPortListEntry> entries =
+        ScanPorts(probe, main_.GetPort().HeldPort(), remembered);
+    std::vector<int> ports;
     {
         // The list is refilled as a whole; the selection is set once, below.
         const QSignalBlocker blocker(ComboBoxComPort);
         ComboBoxComPort->clear();
-        for (const int n : ports) {
-            ComboBoxComPort->addItem(PortText(n));
+        for (const TPortListEntry& entry : entries) {
+            AddPortItem(entry);
+            if (entry.state != TPortState::Absent) {
+                ports.push_back(entry.number);
+            }
         }
         ComboBoxComPort->setCurrentIndex(-1);
     }
@@ -369,6 +424,7 @@ void TF_Setup::Load(const TSetupOptions& setup) {
     CheckBoxDtr->setChecked(setup.ctrl_dtr);
     CheckBoxRts->setChecked(setup.ctrl_rts);
     CheckBoxInv->setChecked(setup.ctrl_inv);
+    CheckBoxRs485->setChecked(setup.ctrl_rs485);
     CheckBoxIsSound->setChecked(setup.is_sound);
     CheckBoxAutoRun->setChecked(setup.is_auto_run);
     SetRecordsMask(setup.records_mask);
@@ -382,6 +438,7 @@ TSetupOptions TF_Setup::Collect() const {
     setup.ctrl_dtr = CheckBoxDtr->isChecked();
     setup.ctrl_rts = CheckBoxRts->isChecked();
     setup.ctrl_inv = CheckBoxInv->isChecked();
+    setup.ctrl_rs485 = CheckBoxRs485->isChecked();
     setup.is_sound = CheckBoxIsSound->isChecked();
     setup.is_auto_run = CheckBoxAutoRun->isChecked();
     setup.records_mask = GetRecordsMask();

@@ -17,6 +17,7 @@ class QPushButton;
 class QTabWidget;
 class TCurrentSettings;
 class TF_Main;
+struct TPortListEntry;
 
 class TF_Setup final : public QDialog {
     Q_OBJECT
@@ -37,13 +38,15 @@ public:
     void SetShowLines(int value);
     // The selected port's number; 0 when none is selected.
     int GetComNum() const;
-    // Selects "COM<number>" when it is listed; otherwise nothing is selected.
+    // Selects port `number` (1..255), adding it to the list with what it is now when the last
+    // scan did not find it; any other number selects nothing.
     void SetComNum(int number);
     int GetRecordsMask() const;
     void SetRecordsMask(int mask);
     void SetDBFile(const QString& path);
 
-    // Rescans ports 1 to 255 and lists those free now; the selection survives when listed.
+    // Rescans ports 1 to 255 and lists every port there (free, busy, not allowed), the one the
+    // service holds and the configured one whatever it is now; the selection stays.
     void ComPortListUpdate();
     // Run on every showing and every closing.
     void FormShow();
@@ -62,10 +65,14 @@ public:
     QCheckBox* CheckBoxAutoRun = nullptr;
     QLabel* LabelComNum = nullptr;
     QComboBox* ComboBoxComPort = nullptr;
+    // What stands behind the selected port: its path, device, adapter and state.
+    QLabel* LabelComInfo = nullptr;
     QPushButton* ButtonComRefresh = nullptr;
     QCheckBox* CheckBoxDtr = nullptr;
     QCheckBox* CheckBoxRts = nullptr;
     QCheckBox* CheckBoxInv = nullptr;
+    // The UART driver switches the line itself (the kernel's RS-485 mode) where it can.
+    QCheckBox* CheckBoxRs485 = nullptr;
     QLabel* LabelShowLines = nullptr;
     QPushButton* ButtonShowLinesM10 = nullptr;
     QPushButton* ButtonShowLinesM1 = nullptr;
@@ -97,6 +104,9 @@ private:
     QWidget* BuildRecordsTab();
     QWidget* BuildSoundTab();
     void ButtonSaveClick();
+    void AddPortItem(TPortListEntry entry);
+    // The selected port into the settings and its description into the label.
+    void ComPortSelected();
     void NormaliseShowLines();
     void StopSound();
 

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <sys/ioctl.h>
 #include <thread>
@@ -162,6 +163,56 @@ protected:
     }
 };
 
+// The real calls, counting the opens (a port that is waited for is tried at each read's time),
+// and a driver that has the kernel's RS-485 mode when told, which no pseudo-terminal has.
+class PortCalls final : public ISerialSys {
+public:
+    std::atomic<int> opens{0};
+    std::atomic<bool> rs485{false};
+
+    int Open(const char* path) override {
+        ++opens;
+        return real_.Open(path);
+    }
+    int Close(int fd) override { return real_.Close(fd); }
+    int LockExclusive(int fd) override { return real_.LockExclusive(fd); }
+    int Configure(int fd, std::uint32_t baud) override { return real_.Configure(fd, baud); }
+    int Flush(int fd, int queue) override { return real_.Flush(fd, queue); }
+    int SetModemLine(int fd, int line, bool on) override {
+        return real_.SetModemLine(fd, line, on);
+    }
+    int WaitReadable(int fd, int timeout_ms) override { return real_.WaitReadable(fd, timeout_ms); }
+    int Queued(int fd) override { return real_.Queued(fd); }
+    ssize_t Read(int fd, void* buffer, std::size_t size) override {
+        return real_.Read(fd, buffer, size);
+    }
+    ssize_t Write(int fd, const void* data, std::size_t size) override {
+        return real_.Write(fd, data, size);
+    }
+    int Drain(int fd) override { return real_.Drain(fd); }
+    int SetRs485(int fd, TKernelRs485& config) override {
+        return rs485 ? 0 : real_.SetRs485(fd, config);
+    }
+
+private:
+    TPosixSerialSys& real_ = TPosixSerialSys::Instance();
+};
+
+struct PortCallsInstalled {
+    PortCalls sys;
+};
+
+class ServicePort : public PortCallsInstalled, public BusFixture {
+protected:
+    ServicePort() : BusFixture(ProgramDir(), TSQLite::BusyTimeoutMs, sys) {}
+
+    // Waits until the bus thread has tried the port `times` more times.
+    bool Retried(int times) {
+        const int from = sys.opens;
+        return Eventually([&] { return sys.opens >= from + times; });
+    }
+};
+
 } // namespace
 
 TEST_F(BusEndToEnd, DiscoveryFromNothingToCompleteInformation) {
@@ -257,6 +308,30 @@ TEST_F(BusEndToEnd, UnpluggedAdapterIsReportedOnceAndReopenedWhenItComesBack) {
     EXPECT_TRUE(Eventually([this] { return CountRecords(0x33333333, DEVICE_BATTERY, 3) == 1; }));
 }
 
+TEST_F(BusEndToEnd, AnAdapterBackUnderAnotherTtyIsFoundThroughItsByIdLink) {
+    // ports/com9 names the adapter by its stable name; the tty behind that name changes.
+    sim.Stop();
+    const std::string by_id = dir.file("by-id");
+    TSimOptions options = SimOptions();
+    options.ports_dir = by_id;
+    ASSERT_TRUE(StartSim(options));
+    std::filesystem::create_symlink(by_id + "/com9", dir.file("com9"));
+    const std::string first = std::filesystem::read_symlink(by_id + "/com9").string();
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+
+    sim.Stop(); // pulled out: the tty goes and its by-id link with it
+    ASSERT_TRUE(Eventually([this] { return !device->GetPortStatus().open; })); // closed by now
+    PtyPair taken; // the tty's number, freed by the port's close, is not free for the return
+    ASSERT_TRUE(StartSim(options)); // plugged back: another tty, the same by-id name
+    const std::string second = std::filesystem::read_symlink(by_id + "/com9").string();
+    ASSERT_NE(second, first);
+    ASSERT_TRUE(
+        Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт снова доступен: COM9"); }));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 2, 1, 0x0C));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_2, LINE_STATE, 0x1000C) == 1; }));
+}
+
 TEST_F(BusEndToEnd, ServiceStopsAndStartsWhileTheBusRuns) {
     device->SetService(true);
     ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
@@ -278,17 +353,93 @@ TEST_F(BusEndToEnd, ServiceStopsAndStartsWhileTheBusRuns) {
     EXPECT_TRUE(LogHas(LOG_TYPE_INFO, "Запуск ядра Кордея-ТЛ"));
 }
 
-TEST_F(BusEndToEnd, StartFailsCleanlyOnAPortHeldElsewhere) {
+TEST_F(ServicePort, APortHeldElsewhereAtStartIsWaitedForAndOpenedWhenFreed) {
     TComp32 other;
     ASSERT_TRUE(other.Open(COM, 9600));
     device->SetService(true);
-    EXPECT_FALSE(device->IsRunning());
+    EXPECT_TRUE(device->IsRunning()) << "the service runs and waits for its port";
     EXPECT_TRUE(LogHas(LOG_TYPE_INFO, "Инициализация COM порта"));
+    const std::string path = dir.file("com9");
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта COM9 (" + path + " -> "), 1);
+    EXPECT_TRUE(LogHas(LOG_TYPE_ERROR, "занят другой программой"));
+    EXPECT_EQ(device->GetPortProblemText(), "Порт COM9 не открыт: занят другой программой");
+    const TDevice::TPortStatus status = device->GetPortStatus();
+    EXPECT_EQ(status.port, COM);
+    EXPECT_FALSE(status.open);
+    EXPECT_EQ(status.path.rfind(path + " -> /dev/pts/", 0), 0u) << status.path;
+    ASSERT_TRUE(Retried(3));
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта"), 1) << "said once";
+
     other.Close();
+    ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт открыт: COM9"); }));
+    EXPECT_TRUE(device->GetPortStatus().open);
+    EXPECT_EQ(device->GetPortProblemText(), "");
+    EXPECT_TRUE(Eventually([this] { return AllComplete(); }));
+    EXPECT_TRUE(views.Take().find('S') != std::string::npos) << "the status bar was told";
+
+    device->SetService(false);
+    EXPECT_FALSE(LogHas(LOG_TYPE_ERROR, "Ошибка освобождения COM порта"));
     device->SetService(true);
-    EXPECT_TRUE(device->IsRunning());
     EXPECT_EQ(CountLog(LOG_TYPE_INFO, "Инициализация процесса"), 1)
         << "the bus cycle thread is created once";
+}
+
+TEST_F(ServicePort, APortAbsentAtStartIsOpenedWhenItAppearsAndItsChangesAreRecorded) {
+    sim.Stop(); // no ports/com9 link: the adapter is not plugged in yet
+    device->SetService(true);
+    ASSERT_TRUE(device->IsRunning());
+    // Without the link, COM9 is /dev/ttyS8, which this machine has not either.
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта COM9 (" + TComp32::PortPath(COM) +
+                                           "): нет устройства, [2] "),
+              1);
+    EXPECT_EQ(device->GetPortProblemText(), "Порт COM9 не открыт: нет устройства");
+    ASSERT_TRUE(Retried(3)); // the adapter is plugged in some seconds later
+
+    ASSERT_TRUE(StartSim());
+    ASSERT_TRUE(Eventually([this] { return LogHas(LOG_TYPE_INFO, "COM порт открыт: COM9"); }));
+    ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 1, 2, 0x0C));
+    ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, 3));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_1, LINE_STATE, 0x2000C) == 1; }));
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_3, DEVICE_BATTERY, 3) == 1; }));
+    for (const std::uint32_t id : {PANEL_1, PANEL_2, PANEL_3}) {
+        EXPECT_EQ(CountRecords(id, FIND_NEW_DEVICE), 1) << std::hex << id;
+    }
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта"), 1);
+}
+
+TEST_F(ServicePort, TheDriversRs485ModeIsReportedWhetherItSwitchesTheLineOrNot) {
+    settings.ctrl_rs485 = true;
+    device->SetService(true);
+    ASSERT_TRUE(device->IsRunning());
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR,
+                       "COM9: драйвер порта не поддерживает RS-485 ядра (TIOCSRS485): [25] "),
+              1);
+    EXPECT_TRUE(LogHas(LOG_TYPE_ERROR, "; направление линии не переключается"));
+    EXPECT_EQ(device->GetPortText(), "COM9 без RS-485");
+    EXPECT_TRUE(Eventually([this] { return AllComplete(); })) << "the bus is heard all the same";
+
+    device->SetService(false);
+    sys.rs485 = true;
+    device->SetService(true);
+    EXPECT_TRUE(LogHas(LOG_TYPE_INFO,
+                       "COM9: линию переключает драйвер порта (RS-485 ядра), RTS "
+                       "при передаче: выкл., задержки до и после передачи: 0 и 0 мс"));
+    EXPECT_EQ(device->GetPortText(), "COM9 RS-485");
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "RS-485 ядра"), 1);
+    device->remote_command.device_id = PANEL_1;
+    device->remote_command.address = 1;
+    device->remote_command.index = 0;
+    device->SetRemoteCommand(REMOTE_RESET_LINE, 2, 0);
+    EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_1, LINE_RESET) == 1; }))
+        << "the program's frames go out";
+}
+
+TEST_F(BusEndToEnd, AStartWithNoPortConfiguredSaysSoAndStaysStopped) {
+    settings.com_num = 0;
+    device->SetService(true);
+    EXPECT_FALSE(device->IsRunning());
+    EXPECT_TRUE(LogHas(LOG_TYPE_ERROR, "COM порт не выбран"));
 }
 
 TEST_F(BusEndToEnd, LoopsThatKeepChangingStarveNeitherOtherPanelsNorTheirOwnRelays) {

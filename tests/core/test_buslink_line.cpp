@@ -18,6 +18,9 @@ public:
     std::vector<std::string> calls;
     bool fail_modem = false;
     bool fail_write = false;
+    // The driver's RS-485 mode: Switches takes it, NoSuchCall refuses the call, LeftOff takes
+    // the call and leaves the mode off (a serial driver whose UART has none).
+    enum class TDriver : std::uint8_t { Switches, NoSuchCall, LeftOff } driver = TDriver::Switches;
 
     int Open(const char*) override { return 42; }
     int Close(int) override {
@@ -56,6 +59,18 @@ public:
     }
     int Drain(int) override {
         calls.push_back("drain");
+        return 0;
+    }
+    int SetRs485(int, TKernelRs485& config) override {
+        calls.push_back(std::string("rs485 ") + (config.enabled ? "on" : "off") + ", RTS " +
+                        (config.rts_on_send ? "on" : "off") + " while sending, delays " +
+                        std::to_string(config.delay_before_ms) + "/" +
+                        std::to_string(config.delay_after_ms));
+        if (driver == TDriver::NoSuchCall) {
+            errno = ENOTTY;
+            return -1;
+        }
+        config.enabled = config.enabled && driver == TDriver::Switches;
         return 0;
     }
 };
@@ -132,4 +147,43 @@ TEST_F(LineControl, FailedLineSwitchMakesOpenFailAndClose) {
     sys.calls.clear();
     EXPECT_FALSE(pc.SetTransmit());
     EXPECT_EQ(sys.calls, (Calls{"DTR off", "RTS off"}));
+}
+
+TEST_F(LineControl, TheDriversRs485ModeSwitchesTheLineInsteadOfTheProgram) {
+    pc.SetOptions(false, true, false, true);
+    ASSERT_TRUE(pc.Open(3));
+    EXPECT_EQ(sys.calls, (Calls{"configure 9600", "purge rx+tx",
+                                "rs485 on, RTS off while sending, delays 0/0"}))
+        << "RTS cleared while sending, as the program's own switching does; no delays";
+    EXPECT_EQ(pc.KernelMode(), TRs485::TKernelMode::On);
+    sys.calls.clear();
+    ASSERT_TRUE(pc.Send(GET_WHOIS, 1, 1, nullptr, 0));
+    EXPECT_EQ(sys.calls, (Calls{"purge tx", "write 17", "drain"}));
+
+    pc.SetOptions(false, false, true, true);
+    sys.calls.clear();
+    ASSERT_TRUE(pc.Open(3));
+    EXPECT_EQ(sys.calls[3], "rs485 on, RTS on while sending, delays 0/0") << "inverted";
+}
+
+TEST_F(LineControl, ADriverWithoutTheModeLeavesTheLineToDtrRtsAsTicked) {
+    for (const auto driver : {RecordingSys::TDriver::NoSuchCall, RecordingSys::TDriver::LeftOff}) {
+        sys.driver = driver;
+        pc.SetOptions(false, true, false, true);
+        sys.calls.clear();
+        ASSERT_TRUE(pc.Open(3)) << "the port is listened to all the same";
+        EXPECT_EQ(pc.KernelMode(), TRs485::TKernelMode::Refused);
+        EXPECT_EQ(pc.KernelError(),
+                  driver == RecordingSys::TDriver::NoSuchCall ? ENOTTY : EOPNOTSUPP);
+        EXPECT_EQ(sys.calls.back(), "RTS on") << "back to receive by RTS";
+        sys.calls.clear();
+        ASSERT_TRUE(pc.Send(GET_WHOIS, 1, 1, nullptr, 0));
+        EXPECT_EQ(sys.calls, (Calls{"RTS off", "purge tx", "write 17", "drain", "RTS on"}));
+    }
+    // Not asked for: not tried.
+    pc.SetOptions(false, false, false, false);
+    sys.calls.clear();
+    ASSERT_TRUE(pc.Open(3));
+    EXPECT_EQ(pc.KernelMode(), TRs485::TKernelMode::Off);
+    EXPECT_EQ(sys.calls, (Calls{"close", "configure 9600", "purge rx+tx"}));
 }

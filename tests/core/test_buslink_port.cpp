@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -173,4 +176,52 @@ TEST_F(PortOnPty, ModemLineControlFailsOnAPseudoTerminal) {
     EXPECT_FALSE(pc.IsOpen());
     pc.SetOptions(false, false, false);
     EXPECT_TRUE(pc.Open(7));
+}
+
+TEST_F(PortOnPty, APseudoTerminalHasNoRs485ModeAndSaysSo) {
+    TKordeya32 pc;
+    pc.SetOptions(false, false, false, true);
+    ASSERT_TRUE(pc.Open(7)) << "the bus is listened to without the mode";
+    EXPECT_EQ(pc.KernelMode(), TRs485::TKernelMode::Refused);
+    EXPECT_EQ(pc.KernelError(), ENOTTY);
+    ASSERT_TRUE(pc.Send(GET_WHOIS, 5, 1, nullptr, 0));
+    const auto sent = static_cast<std::size_t>(pc.TransmitLength());
+    EXPECT_EQ(pty.Receive(1000, sent).size(), sent);
+    pc.Close();
+    int rs485 = -1;
+    EXPECT_EQ(pc.ProbeState(7, nullptr, &rs485), TPortState::Free);
+    EXPECT_EQ(rs485, 0) << "the list says so before any open";
+}
+
+TEST_F(PortOnPty, NoFlowControlBytesOnTheBusAndTheRestAsTheDesignSays) {
+    // Another program left the line cooked, slow, with parity, two stop bits, XON/XOFF both
+    // ways and hardware flow control.
+    const int other = ::open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(other, &tio), 0);
+    tio.c_iflag |= IXON | IXOFF | IXANY | ICRNL;
+    tio.c_oflag |= OPOST;
+    tio.c_lflag |= ICANON | ECHO | ISIG;
+    tio.c_cflag |= PARENB | CSTOPB | CRTSCTS;
+    ::cfsetispeed(&tio, B1200);
+    ::cfsetospeed(&tio, B1200);
+    ASSERT_EQ(::tcsetattr(other, TCSANOW, &tio), 0);
+
+    TComp32 port;
+    ASSERT_TRUE(port.Open(7, 9600));
+    ASSERT_EQ(::tcgetattr(other, &tio), 0);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY), 0u) << "the driver sends no XON/XOFF";
+    EXPECT_EQ(tio.c_iflag & (ICRNL | ISTRIP | INLCR | IGNCR), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(tio.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+    EXPECT_NE(tio.c_cflag & CRTSCTS, 0u) << "hardware flow control stays as the driver had it";
+    EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+    ::close(other);
 }

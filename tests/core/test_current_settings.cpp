@@ -40,31 +40,30 @@ TEST(CurrentSettings, RecordsPerPageAreClampedOnlyWhenSet) {
     EXPECT_EQ(settings.GetShowLinesText(), "50");
 }
 
-TEST(CurrentSettings, OnlyAListedPortCanBeSelected) {
+TEST(CurrentSettings, TheConfiguredPortIsKeptWhateverTheScanFound) {
     TCurrentSettings settings;
-    settings.SetComNum(1);
-    EXPECT_EQ(settings.GetComNum(), 0) << "the list is empty before a scan";
+    settings.SetComNum(9);
+    EXPECT_EQ(settings.GetComNum(), 9) << "before any scan: an adapter not plugged in yet";
 
     settings.SetComPorts({1, 3});
+    EXPECT_EQ(settings.GetComNum(), 9) << "a scan that does not find it leaves it configured";
     settings.SetComNum(7);
-    EXPECT_EQ(settings.GetComNum(), 0);
+    EXPECT_EQ(settings.GetComNum(), 7);
     settings.SetComNum(3);
     EXPECT_EQ(settings.GetComNum(), 3);
-    settings.SetComNum(-1);
-    EXPECT_EQ(settings.GetComNum(), 0);
-
-    settings.SetComNum(3);
-    settings.SetComPorts({3, 5});
-    EXPECT_EQ(settings.GetComNum(), 3) << "a rescan keeps a port that is still free";
     settings.SetComPorts({5});
-    EXPECT_EQ(settings.GetComNum(), 0) << "a port gone from the list is no longer selected";
-    settings.SetComPorts({3, 5});
-    EXPECT_EQ(settings.GetComNum(), 0) << "and it is not selected again by itself";
+    EXPECT_EQ(settings.GetComNum(), 3) << "a port gone from the list is still the one to open";
+
+    // Only 1..255 names a port; anything else (the file's -1 among them) is none.
+    for (const int none : {-1, 0, 256, 99999}) {
+        settings.SetComNum(none);
+        EXPECT_EQ(settings.GetComNum(), 0) << none;
+    }
+    settings.SetComNum(255);
+    EXPECT_EQ(settings.GetComNum(), 255);
 
     settings.SetComPorts({0, 1, 255, 256, -4});
     EXPECT_EQ(settings.GetComPorts(), (std::vector<int>{1, 255}));
-    settings.SetComNum(256);
-    EXPECT_EQ(settings.GetComNum(), 0);
 }
 
 TEST(CurrentSettings, ReadsFromOtherThreadsWhileTheGuiWrites) {

@@ -22,6 +22,7 @@ public:
     bool GetCtrlDtr() const override { return ctrl_dtr; }
     bool GetCtrlRts() const override { return ctrl_rts; }
     bool GetCtrlInv() const override { return ctrl_inv; }
+    bool GetCtrlRs485() const override { return ctrl_rs485; }
     bool GetIsSound() const override { return is_sound; }
     bool GetIsAutoRun() const override { return is_auto_run; }
     int GetRecordsMask() const override { return records_mask; }
@@ -31,6 +32,7 @@ public:
     std::atomic<bool> ctrl_dtr{false};
     std::atomic<bool> ctrl_rts{false};
     std::atomic<bool> ctrl_inv{false};
+    std::atomic<bool> ctrl_rs485{false};
     std::atomic<bool> is_sound{true};
     std::atomic<bool> is_auto_run{true};
     std::atomic<int> records_mask{0x7FFFFFFF};

@@ -5,6 +5,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -14,6 +16,7 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <cctype>
 #include <csignal>
 #include <fstream>
 #include <thread>
@@ -120,16 +123,47 @@ private slots:
         }
     }
 
-    void aStartWithoutThePortFailsAndSaysWhy() {
+    void aStartWithoutThePortWaitsForItAndSaysWhy() {
         WindowFixture f;
         f.Start(ManualStart);
-        // COM9 is not there, so nothing is selected and the start has no port.
-        QCOMPARE(f.setup->GetComNum(), 0);
+        // COM9 is not there: it stays the configured port, listed as absent.
+        QCOMPARE(f.setup->GetComNum(), Com);
+        QCOMPARE(f.main->GetSettings().GetComNum(), Com);
+        QCOMPARE(f.setup->ComboBoxComPort->currentText().toStdString(),
+                 "COM9: " + TComp32::PortPath(Com) + " — нет устройства");
         f.main->Actions().MM_Service_Start->trigger();
-        QCoreApplication::processEvents();
-        QVERIFY(!f.main->GetDevice()->IsRunning());
-        QCOMPARE(f.main->StatusBarText(0), QStringLiteral("Stop"));
-        QVERIFY(f.LogHasInOrder({"Запуск сервиса...", "Инициализация COM порта", "[2] "}));
+        QVERIFY(f.main->GetDevice()->IsRunning());
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        QCOMPARE(f.main->StatusBarText(1), QStringLiteral("COM9"));
+        QTRY_COMPARE(f.main->StatusBarText(3),
+                     QStringLiteral("Порт COM9 не открыт: нет устройства"));
+        // Without the link, COM9 is /dev/ttyS8, which this machine has not either.
+        QVERIFY(f.LogHasInOrder({"Запуск сервиса...", "Инициализация COM порта",
+                                 "Ошибка открытия COM порта COM9 (" + TComp32::PortPath(Com) +
+                                     "): нет устройства, [2] ",
+                                 "...OK"}));
+
+        // The adapter is plugged in: the port opens and the bus is heard.
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        const std::string link = f.PortsDir().toStdString() + "/com9";
+        QTRY_VERIFY_WITH_TIMEOUT(f.LogCount("COM порт открыт: COM9 (" + link + " -> ") == 1, 10000);
+        QTRY_COMPARE(f.main->StatusBarText(2), QStringLiteral("Online: 1"));
+        QTRY_COMPARE(f.main->StatusBarText(3),
+                     QString::fromStdString(f.main->GetDevice()->GetMaxStateText()));
+        QCOMPARE(f.LogCount("Ошибка открытия COM порта"), 1);
+    }
+
+    void theConfiguredPortSurvivesACloseWhileItIsAbsent() {
+        WindowFixture f;
+        f.Start("[Setup]\nComNum=9\nIsAutoRun=1\n");
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        QVERIFY(f.main->close());
+        const std::string ini = f.ReadIni();
+        const std::size_t at = ini.find("ComNum=");
+        QVERIFY(at != std::string::npos);
+        QCOMPARE(ini.substr(at, 8), std::string("ComNum=9"));
+        QVERIFY(ini.size() == at + 8 || !std::isdigit(static_cast<unsigned char>(ini[at + 8])));
     }
 
     void theSettingsCommandKeepsTheBusRunningWhileItShows() {
@@ -193,6 +227,25 @@ private slots:
         QCOMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
         f.main->Actions().MM_Service_Stop->trigger();
         QTRY_COMPARE(f.main->StatusBarText(3), QString());
+    }
+
+    void aPortWithoutTheDriversRs485ModeIsShownSo() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.Start("[Setup]\nComNum=9\nCtrlRs485=1\nIsAutoRun=1\n");
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        // A pseudo-terminal has no such mode: the bus is heard, and the port's panel says so.
+        QCOMPARE(f.main->StatusBarText(1), QStringLiteral("COM9 без RS-485"));
+        QTRY_COMPARE(f.main->StatusBarText(2), QStringLiteral("Online: 1"));
+        QCOMPARE(f.LogCount("COM9: драйвер порта не поддерживает RS-485 ядра (TIOCSRS485): [25] "),
+                 1);
+        // The settings dialog tells it of the port the service holds.
+        f.setup->ButtonComRefresh->click();
+        QVERIFY(f.setup->LabelComInfo->text().startsWith(
+            QStringLiteral("COM9: используется программой\n")));
+        QVERIFY(f.setup->LabelComInfo->text().endsWith(
+            QStringLiteral("\nRS-485 ядра: не поддерживается")));
     }
 
     void aCloseDuringADialogWaitsForTheCommandToEnd() {

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QTabWidget>
 
 #include "audio/sound.h"
+#include "buslink/comp32.h"
 #include "records/record.h"
 #include "ui/sound_output.h"
 
@@ -88,9 +90,10 @@ private slots:
         const TCurrentSettings& c = f.main->GetSettings();
         s.CheckBoxDtr->click();
         s.CheckBoxInv->click();
+        s.CheckBoxRs485->click();
         s.CheckBoxIsSound->click();
         s.CheckBoxAutoRun->click();
-        QVERIFY(c.GetCtrlDtr() && !c.GetCtrlRts() && c.GetCtrlInv());
+        QVERIFY(c.GetCtrlDtr() && !c.GetCtrlRts() && c.GetCtrlInv() && c.GetCtrlRs485());
         QVERIFY(!c.GetIsSound());
         QVERIFY(c.GetIsAutoRun());
         QTest::keyClicks(s.EditDBFile, QStringLiteral("x"));
@@ -101,39 +104,63 @@ private slots:
         QVERIFY(f.main->IniSave());
         const std::string ini = f.ReadIni();
         QVERIFY(ini.find("CtrlDtr=1") != std::string::npos);
+        QVERIFY(ini.find("CtrlRs485=1") != std::string::npos);
         QVERIFY(ini.find("IsSound=0") != std::string::npos);
     }
 
-    void thePortListHoldsTheFreePorts() {
+    void thePortListHoldsThePortsThereAndTheConfiguredOne() {
         WindowFixture f;
         PtyPort com3(f.PortsDir(), 3);
         auto com200 = std::make_unique<PtyPort>(f.PortsDir(), 200);
+        PtyPort com5(f.PortsDir(), 5);
         Open(f);
         TF_Setup& s = *f.setup;
-        QVERIFY(s.ComboBoxComPort->findText(QStringLiteral("COM3")) >= 0);
-        QVERIFY(s.ComboBoxComPort->findText(QStringLiteral("COM200")) >= 0);
-        QVERIFY(s.ComboBoxComPort->findText(QStringLiteral("COM4")) < 0);
-        QVERIFY(!s.ComboBoxComPort->isEditable());
+        QComboBox& list = *s.ComboBoxComPort;
+        TComp32 other; // another program holds COM5
+        QVERIFY(other.Open(5, 9600));
+        s.ButtonComRefresh->click();
+        QVERIFY(list.findData(3) >= 0);
+        QVERIFY(list.findData(200) >= 0);
+        QVERIFY(list.findData(4) < 0);
+        // Each item says what stands behind the number and whether it is free.
+        const QString busy = list.itemText(list.findData(5));
+        QVERIFY(busy.startsWith(QStringLiteral("COM5: /dev/pts/")));
+        QVERIFY(busy.endsWith(QStringLiteral(" — занят другой программой")));
+        QVERIFY(list.itemText(list.findData(3)).endsWith(QStringLiteral(" — свободен")));
+        QVERIFY(!list.isEditable());
+        QCOMPARE(s.GetComNum(), 0); // the file names no port
 
+        // A port the scan did not find is still the configured one, listed as what it is.
         s.SetComNum(7);
-        QCOMPARE(s.GetComNum(), 0);
-        QCOMPARE(s.ComboBoxComPort->currentIndex(), -1);
+        QCOMPARE(s.GetComNum(), 7);
+        QCOMPARE(list.currentText(), QStringLiteral("COM7: /dev/ttyS6 — нет устройства"));
+        QCOMPARE(s.LabelComInfo->text(), QStringLiteral("COM7: нет устройства\n/dev/ttyS6"));
+        QCOMPARE(f.main->GetSettings().GetComNum(), 7);
         s.SetComNum(200);
         QCOMPARE(s.GetComNum(), 200);
         QCOMPARE(f.main->GetSettings().GetComNum(), 200);
-        s.ComboBoxComPort->setCurrentIndex(s.ComboBoxComPort->findText(QStringLiteral("COM3")));
+        list.setCurrentIndex(list.findData(3));
         QCOMPARE(f.main->GetSettings().GetComNum(), 3);
+        s.SetComNum(0);
+        QCOMPARE(s.GetComNum(), 0);
+        QCOMPARE(list.currentIndex(), -1);
 
-        // A rescan keeps a port that is still there and loses one that is gone.
+        // A rescan keeps the selected port, there or gone, and lists it as it is now.
+        s.SetComNum(3);
         s.ButtonComRefresh->click();
         QCOMPARE(s.GetComNum(), 3);
         QVERIFY(s.ButtonComRefresh->isEnabled());
         s.SetComNum(200);
         com200.reset();
         s.ButtonComRefresh->click();
-        QCOMPARE(s.GetComNum(), 0);
-        QCOMPARE(f.main->GetSettings().GetComNum(), 0);
-        QVERIFY(s.ComboBoxComPort->findText(QStringLiteral("COM200")) < 0);
+        QCOMPARE(s.GetComNum(), 200);
+        QCOMPARE(f.main->GetSettings().GetComNum(), 200);
+        QCOMPARE(list.currentText(), QStringLiteral("COM200 — нет устройства"));
+        // An absent port is listed only while it is configured.
+        QVERIFY(list.findData(7) < 0);
+        // Saved as configured.
+        QVERIFY(f.main->IniSave());
+        QVERIFY(f.ReadIni().find("ComNum=200") != std::string::npos);
     }
 
     void theMaskChangesOnlyBySave() {

@@ -62,6 +62,7 @@ private slots:
         QVERIFY(!f.setup->CheckBoxDtr->isChecked());
         QVERIFY(!f.setup->CheckBoxRts->isChecked());
         QVERIFY(!f.setup->CheckBoxInv->isChecked());
+        QVERIFY(!f.setup->CheckBoxRs485->isChecked());
         QVERIFY(f.setup->CheckBoxIsSound->isChecked());
         QVERIFY(f.setup->CheckBoxAutoRun->isChecked());
         QCOMPARE(f.setup->EditDBFile->text().toStdString(), f.Path("default.db"));
@@ -83,6 +84,8 @@ private slots:
         QCOMPARE(Value(ini, "Options", "RichEditHeight"), std::string("100"));
         QCOMPARE(Value(ini, "FieldsChecked", "Message"), std::string("1"));
         QCOMPARE(Value(ini, "Setup", "ComNum"), std::string("0"));
+        QCOMPARE(Value(ini, "Setup", "CtrlInv"), std::string("0"));
+        QCOMPARE(Value(ini, "Setup", "CtrlRs485"), std::string("0"));
         QCOMPARE(Value(ini, "Setup", "RecordsMask"), std::string("2147483647"));
         QCOMPARE(Value(ini, "Setup", "IsLogDebug"), std::string());
         QVERIFY(ini.find("[Options]\r\n") != std::string::npos);
@@ -112,11 +115,12 @@ private slots:
 
     void valuesAreReadAsTheFileHasThem() {
         WindowFixture f;
-        f.Start("[Options]\nWindowsLeft=$40\nWindowsWidth=abc\nTreeViewWidth=250\n"
-                "[Panels]\nLogApplication=0\nToolButtons=7\n"
-                "[FieldsWidth]\nDateTime=150\n[FieldsChecked]\nMessage=0\nId=0\n"
-                "[Setup]\nDBFile=/srv/ktev/архив.db\nCtrlRts=1\nIsSound=0\nIsAutoRun=0\n"
-                "RecordsMask=0x0FFFFFFF\n");
+        f.Start(
+            "[Options]\nWindowsLeft=$40\nWindowsWidth=abc\nTreeViewWidth=250\n"
+            "[Panels]\nLogApplication=0\nToolButtons=7\n"
+            "[FieldsWidth]\nDateTime=150\n[FieldsChecked]\nMessage=0\nId=0\n"
+            "[Setup]\nDBFile=/srv/ktev/архив.db\nCtrlRts=1\nCtrlRs485=1\nIsSound=0\nIsAutoRun=0\n"
+            "RecordsMask=0x0FFFFFFF\n");
         TF_Main& m = *f.main;
         QCOMPARE(m.x(), 64);
         QCOMPARE(m.width(), 800);
@@ -130,6 +134,7 @@ private slots:
         QVERIFY(!m.Actions().MM_View_Fields_Items[7]->isEnabled());
         QCOMPARE(f.setup->EditDBFile->text(), QStringLiteral("/srv/ktev/архив.db"));
         QVERIFY(f.setup->CheckBoxRts->isChecked() && m.GetSettings().GetCtrlRts());
+        QVERIFY(f.setup->CheckBoxRs485->isChecked() && m.GetSettings().GetCtrlRs485());
         QVERIFY(!m.GetSettings().GetIsSound());
         QCOMPARE(f.setup->GetRecordsMask(), 268435455);
         // Auto-start off: the service stays stopped.
@@ -140,6 +145,8 @@ private slots:
         QCOMPARE(Value(ini, "FieldsChecked", "Message"), std::string("1"));
         QCOMPARE(Value(ini, "FieldsChecked", "Id"), std::string("0"));
         QCOMPARE(Value(ini, "Setup", "DBFile"), std::string("/srv/ktev/архив.db"));
+        QCOMPARE(Value(ini, "Setup", "CtrlRts"), std::string("1"));
+        QCOMPARE(Value(ini, "Setup", "CtrlRs485"), std::string("1"));
         QCOMPARE(Value(ini, "Panels", "ToolButtons"), std::string("1"));
     }
 

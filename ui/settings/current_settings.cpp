@@ -40,6 +40,11 @@ bool TCurrentSettings::GetCtrlInv() const {
     return ctrl_inv_;
 }
 
+bool TCurrentSettings::GetCtrlRs485() const {
+    std::lock_guard lock(lock_);
+    return ctrl_rs485_;
+}
+
 bool TCurrentSettings::GetIsSound() const {
     std::lock_guard lock(lock_);
     return is_sound_;
@@ -80,9 +85,6 @@ void TCurrentSettings::SetComPorts(const std::vector<int>& ports) {
     com_ports_.clear();
     std::copy_if(ports.begin(), ports.end(), std::back_inserter(com_ports_),
                  [](int port) { return port >= 1 && port <= ComNumMax; });
-    if (std::find(com_ports_.begin(), com_ports_.end(), com_num_) == com_ports_.end()) {
-        com_num_ = 0;
-    }
 }
 
 std::vector<int> TCurrentSettings::GetComPorts() const {
@@ -92,8 +94,7 @@ std::vector<int> TCurrentSettings::GetComPorts() const {
 
 void TCurrentSettings::SetComNum(int number) {
     std::lock_guard lock(lock_);
-    const bool listed = std::find(com_ports_.begin(), com_ports_.end(), number) != com_ports_.end();
-    com_num_ = listed ? number : 0;
+    com_num_ = number >= 1 && number <= ComNumMax ? number : 0;
 }
 
 void TCurrentSettings::SetCtrlDtr(bool on) {
@@ -109,6 +110,11 @@ void TCurrentSettings::SetCtrlRts(bool on) {
 void TCurrentSettings::SetCtrlInv(bool on) {
     std::lock_guard lock(lock_);
     ctrl_inv_ = on;
+}
+
+void TCurrentSettings::SetCtrlRs485(bool on) {
+    std::lock_guard lock(lock_);
+    ctrl_rs485_ = on;
 }
 
 void TCurrentSettings::SetIsSound(bool on) {

@@ -32,6 +32,7 @@ public:
     bool GetCtrlDtr() const override;
     bool GetCtrlRts() const override;
     bool GetCtrlInv() const override;
+    bool GetCtrlRs485() const override;
     bool GetIsSound() const override;
     bool GetIsAutoRun() const override;
     int GetRecordsMask() const override;
@@ -43,16 +44,18 @@ public:
     void SetShowLinesText(std::string_view text);
     std::string GetShowLinesText() const;
 
-    // The ports found free by a scan (numbers outside 1..255 are left out). The selected port
-    // stays selected when it is still listed; otherwise nothing is selected.
+    // The ports found by the last scan (numbers outside 1..255 are left out). The configured
+    // port stays what it is, whatever the scan found: a port absent or busy for a while is
+    // waited for by the service, and the settings file keeps its number.
     void SetComPorts(const std::vector<int>& ports);
     std::vector<int> GetComPorts() const;
-    // Selects the listed port with that number; nothing is selected when it is not listed.
+    // The configured port, 1..255, listed or not; any other number means none (0).
     void SetComNum(int number);
 
     void SetCtrlDtr(bool on);
     void SetCtrlRts(bool on);
     void SetCtrlInv(bool on);
+    void SetCtrlRs485(bool on);
     void SetIsSound(bool on);
     void SetIsAutoRun(bool on);
     void SetRecordsMask(int mask);
@@ -66,6 +69,7 @@ private:
     bool ctrl_dtr_ = false;
     bool ctrl_rts_ = false;
     bool ctrl_inv_ = false;
+    bool ctrl_rs485_ = false;
     bool is_sound_ = false;
     bool is_auto_run_ = false;
     int records_mask_ = RecordsMaskDefault;

@@ -20,6 +20,8 @@ public:
     virtual bool GetCtrlDtr() const = 0;
     virtual bool GetCtrlRts() const = 0;
     virtual bool GetCtrlInv() const = 0;
+    // Let the UART driver switch the line direction (the kernel's RS-485 mode) where it can.
+    virtual bool GetCtrlRs485() const = 0;
     virtual bool GetIsSound() const = 0;
     virtual bool GetIsAutoRun() const = 0;
     // Bit n set: records of type code n are listed and counted.

@@ -30,6 +30,7 @@ void ForEachKey(Values& v, Visit&& visit) {
     visit(SETUP, "CtrlDtr", v.setup.ctrl_dtr);
     visit(SETUP, "CtrlRts", v.setup.ctrl_rts);
     visit(SETUP, "CtrlInv", v.setup.ctrl_inv);
+    visit(SETUP, "CtrlRs485", v.setup.ctrl_rs485);
     visit(SETUP, "IsSound", v.setup.is_sound);
     visit(SETUP, "IsAutoRun", v.setup.is_auto_run);
     visit(SETUP, "RecordsMask", v.setup.records_mask);

@@ -48,6 +48,7 @@ struct TSetupOptions {
     bool ctrl_dtr = false;
     bool ctrl_rts = false;
     bool ctrl_inv = false;
+    bool ctrl_rs485 = false;
     bool is_log_debug = false;
     bool is_sound = true;
     bool is_auto_run = true;
