@@ -51,6 +51,7 @@ void TDeviceEntry::Reset(const TDeviceRecord& device) {
     relays_read = false;
     online = false;
     silence_ms = 0;
+    whois_id_reported = false;
 }
 
 int TDeviceEntry::LineCount() const {

@@ -66,6 +66,8 @@ struct TDeviceEntry {
     TShared<bool> relays_read;
     TShared<bool> online;
     TShared<std::int64_t> silence_ms;
+    // Its GET_WHOIS named another id than its frames, and the log said so (bus thread only).
+    bool whois_id_reported;
 
     // Every field zero except the record.
     void Reset(const TDeviceRecord& device);

@@ -101,7 +101,11 @@ void TDevice::CmdCoreGetWhois(std::uint32_t device_id, const std::uint8_t* paylo
     if (ShortAnswer("GET_WHOIS", device_id, length, WHOIS_LENGTH)) {
         return;
     }
-    const TDeviceRecord device = RecordFromWhois(payload);
+    TDeviceRecord device = RecordFromWhois(payload);
+    // A device is known by the id of its frames, which every other answer and every request to
+    // it carry: filed under another id, it would be a new device at each of its answers.
+    const std::uint32_t named_id = device.device_id;
+    device.device_id = device_id;
     int i = FindDevice(device_id);
     if (i < 0) {
         if (GetCount() >= MAX_DEVICES) {
@@ -120,6 +124,12 @@ void TDevice::CmdCoreGetWhois(std::uint32_t device_id, const std::uint8_t* paylo
         devices_[i].record.Set(device);
     }
     TDeviceEntry& entry = devices_[i];
+    if (named_id != device_id && !entry.whois_id_reported) {
+        entry.whois_id_reported = true;
+        TLog::Addf(log_, LOG_TYPE_ERROR,
+                   "Устройство %08X называет в ответе GET_WHOIS код %08X: принят код из кадра",
+                   device_id, named_id);
+    }
     TChanges changes;
     if (entry.is_new) {
         TStyleCell scratch;

@@ -2,7 +2,9 @@
 
 // The application log: one call, TLog::Add, from any thread; a GUI-thread flush appends the
 // waiting lines to the log file (Windows-1251, CR LF) and to the log pane. A file that cannot
-// be opened is reported once, in the pane, and written again as soon as it opens.
+// be written (not opened, or a full disk) is reported once, in the pane, and written again as
+// soon as it takes a line. No line is lost unsaid: the lines a full queue drops, and those the
+// file misses, are counted, and "N строк журнала пропущено" stands where they are missing.
 //
 // A null log does nothing. Calling a member through a null pointer is undefined, so code that
 // may hold a null log calls the static forms: TLog::Add(log, text, level) and
@@ -117,9 +119,19 @@ private:
     bool Wants(std::uint8_t level) const {
         return level != LOG_TYPE_DEBUG || IsLogDebug.load(std::memory_order_relaxed);
     }
+    // The slot `pos` places behind the oldest line; the caller holds queue_lock_.
+    TLogItem& Slot(int pos);
+    // Stamps and styles a line; the caller holds queue_lock_, which guards the stamp.
+    void FillItem(TLogItem& item, std::uint8_t level, const char* body, std::size_t body_length);
+    // "N строк журнала пропущено" as an error line; the caller holds queue_lock_.
+    void FillSkippedItem(TLogItem& item, std::uint64_t skipped);
     bool PeekOldest(TLogItem& item) const;
+    // Also places the count of dropped lines in the room it makes.
     void RemoveOldest();
-    void WriteFileLine(const char* text, std::size_t length);
+    void ShowInPane(const TLogItem& item, bool& removed);
+    // False when the file missed the line (it could not be opened, or the disk refused it).
+    bool WriteFileLine(const TLogItem& item);
+    void FileFailed(int error);
     void Rotate();
 
     TLogPane* pane_;
@@ -129,12 +141,15 @@ private:
     bool timer_on_ = false;
     bool rotate_failure_reported_ = false;
     bool file_failure_reported_ = false; // GUI thread only, as is every file write
+    std::uint64_t file_skipped_ = 0;     // lines the file missed since it last took one
+    std::string skipped_text_;           // the count's text behind the number, Windows-1251
 
     // Guards the queue and its counters; Add holds it only to stamp and copy one slot.
     mutable std::mutex queue_lock_;
     int QueuePos = 0;
     int QueueMaxPos = 0;
-    int queue_head_ = 0; // the queue is a ring: the oldest line is at queue_head_
+    int queue_head_ = 0;              // the queue is a ring: the oldest line is at queue_head_
+    std::uint64_t queue_skipped_ = 0; // lines dropped by the full queue, not yet counted in it
     std::unique_ptr<std::array<TLogItem, QueueSize>> queue_;
     std::time_t stamp_time_ = -1;
     char stamp_[24] = {};

@@ -517,6 +517,49 @@ TEST_F(BusEndToEnd, ASilentLineIsSaidOnceSoundedAndItsReturnToo) {
     EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Нет обмена по линии"), 1);
 }
 
+// A panel whose GET_WHOIS names another id than its frames carry is one device, kept under the
+// id of its frames: polled for many more cycles than the table has room, it leaves the room to
+// a panel that joins later in alarm. The mismatch is logged once, also when its GET_WHOIS is
+// read again.
+TEST_F(BusEndToEnd, APanelNamingAnotherIdInItsWhoisIsOneDeviceUnderItsFramesId) {
+    sim.Stop();
+    constexpr std::uint32_t NAMED = 0x99999999;
+    TSimDeviceConfig misnamed = Panel(1, PANEL_1, 4, 0);
+    misnamed.whois_id = NAMED;
+    TSimDeviceConfig late = Panel(2, PANEL_2, 4, 0);
+    late.silent = true;
+    late.summary = 4;
+    scenario.devices = {misnamed, late};
+    ASSERT_TRUE(StartSim());
+    device->SetService(true);
+    const std::uint64_t from = sim.Stats().cycles;
+    ASSERT_TRUE(Eventually([&] { return sim.Stats().cycles >= from + 2 * TDevice::MAX_DEVICES; }));
+    TSimEvent rename = DeviceEvent(TSimAction::SetName, 1);
+    rename.text = "Касса";
+    std::string error;
+    ASSERT_TRUE(sim.Inject(rename, error)) << error;
+    ASSERT_TRUE(Inject(TSimAction::Loop, 2, 0, statecode::LOOP_FIRE));
+    ASSERT_TRUE(Inject(TSimAction::Back, 2, 0, 0));
+
+    ASSERT_TRUE(Eventually([this] { return CountRecords(PANEL_2, MAX_STATE, 4) == 1; }));
+    ASSERT_TRUE(Eventually([this] { return CountRecords(PANEL_2, LINE_STATE, 6) == 1; }));
+    EXPECT_EQ(sound->GetSound(), SOUND_ALARM);
+    // The new name comes with the renamed panel's GET_WHOIS read again, the wrong id in it too.
+    const TDeviceEntry& panel = *device->GetItem(0);
+    const std::string renamed = Utf8ToCp1251("Касса");
+    ASSERT_TRUE(Eventually([&] { return panel.record.Get().user_name == renamed; }));
+
+    ASSERT_EQ(device->GetCount(), 2);
+    EXPECT_EQ(panel.record.Get().device_id, PANEL_1);
+    EXPECT_EQ(device->GetItem(1)->record.Get().device_id, PANEL_2);
+    EXPECT_EQ(CountRecords(PANEL_1, FIND_NEW_DEVICE), 1);
+    EXPECT_EQ(CountRecords(NAMED, FIND_NEW_DEVICE), 0);
+    TDeviceRecord stored{};
+    ASSERT_TRUE(sqlite->SelectDevice(NAMED, stored));
+    EXPECT_EQ(stored.device_id, 0u) << "no row under the id the payload names";
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "99999999"), 1);
+}
+
 // A panel whose last information was just read has every change recorded from then on, while
 // the following turns read the other panels.
 TEST_F(BusEndToEnd, MainsLostRightAfterThePanelIsReadIsRecordedWhileTheOthersAreRead) {

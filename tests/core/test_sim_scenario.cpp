@@ -30,7 +30,7 @@ TEST(SimScenario, ParsesDevicesAndEventsInTimeOrder) {
     const TSimScenario s = Parse(R"(# two panels
 device 1 address 5 id 0x00C0DB01 loops 8 sensors 2 relays 4 archives 100 remote 0x2FF
          factory "ППК-8 #2" name "Склад №1" battery 2 power 0 summary 4
-device 2 address 7 id 77 relays 2 silent   # appears later
+device 2 address 7 id 77 whois-id 0x4D relays 2 silent   # appears later
 
 at 20 device 2 back
 at 12.5 device 1 loop 3 state 0x0C
@@ -60,6 +60,8 @@ at 60 goto 10.25
     EXPECT_FALSE(d.silent);
     EXPECT_TRUE(s.devices[1].silent);
     EXPECT_EQ(s.devices[1].id, 77u);
+    EXPECT_EQ(s.devices[1].whois_id, 0x4Du);
+    EXPECT_EQ(d.whois_id, 0u) << "its own id";
 
     ASSERT_EQ(s.events.size(), 9u);
     // Sorted by time; equal times keep the file's order.

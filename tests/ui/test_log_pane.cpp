@@ -119,6 +119,23 @@ private slots:
         QCOMPARE(pane_->LineCount(), 1);
     }
 
+    // Lines a full queue drops are counted, in red, in the pane and the file where they are
+    // missing.
+    void aFullQueueSaysHowManyLinesItDropped() {
+        AddLines(0, TLog::QueueLimit + 1234);
+        log_->Flush();
+        QCOMPARE(pane_->LineCount(), TLog::QueueLimit + 1);
+        const QTextBlock last = edit_->document()->lastBlock();
+        QVERIFY(last.text().endsWith(QStringLiteral("  Error  1234 строк журнала пропущено")));
+        QCOMPARE(FormatOfBlock(last).foreground().color(), QColor(255, 0, 0));
+        QFile file(dir_.filePath(QStringLiteral("test.log")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), TLog::QueueLimit + 2); // behind the last line end, nothing
+        QVERIFY(lines[TLog::QueueLimit].endsWith(
+            QByteArray::fromStdString(Utf8ToCp1251("  Error  1234 строк журнала пропущено\r"))));
+    }
+
     void linesWaitWhileTheEditIsGone() {
         edit_.reset();
         QVERIFY(!pane_->Exists());

@@ -102,7 +102,8 @@ const char* ItemName(TSimItem item) {
 }
 
 TSimDevice::TSimDevice(const TSimDeviceConfig& config)
-    : key_(config.key), id_(config.id), address_(config.address),
+    : key_(config.key), id_(config.id),
+      whois_id_(config.whois_id != 0 ? config.whois_id : config.id), address_(config.address),
       factory_name_(NameField(config.factory_name)), user_name_(NameField(config.user_name)),
       archives_(config.archives), remote_(config.remote), state_(config.state & 3),
       power_(config.power & 1), battery_(config.battery & 3), summary_(config.summary),
@@ -371,7 +372,7 @@ TBytes TSimDevice::WhoisPayload() const {
     TBytes out;
     out.push_back(0);
     out.push_back(address_);
-    PutLe(out, id_, 4);
+    PutLe(out, whois_id_, 4);
     PutName(out, factory_name_);
     PutName(out, user_name_);
     PutLe(out, loops_.size(), 2);

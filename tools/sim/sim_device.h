@@ -14,6 +14,8 @@ struct TSimDeviceConfig {
     int key = 0; // the number events use to name the device
     std::uint8_t address = 1;
     std::uint32_t id = 0;
+    // The id its GET_WHOIS answer names, as a misbehaving panel may; 0: its own id.
+    std::uint32_t whois_id = 0;
     std::string factory_name;
     std::string user_name;
     std::uint16_t lines = 0;
@@ -128,6 +130,7 @@ private:
 
     int key_;
     std::uint32_t id_;
+    std::uint32_t whois_id_;
     std::uint8_t address_;
     std::string factory_name_; // Windows-1251, at most 18 bytes
     std::string user_name_;

@@ -201,11 +201,11 @@ bool ParseDevice(TWords& words, TSimDeviceConfig& device) {
                 return false;
             }
             device.address = static_cast<std::uint8_t>(value);
-        } else if (word == "id") {
-            if (!words.Number(value, "id", 1)) {
+        } else if (word == "id" || word == "whois-id") {
+            if (!words.Number(value, word.c_str(), 1)) {
                 return false;
             }
-            device.id = value;
+            (word == "id" ? device.id : device.whois_id) = value;
         } else if (const auto* count = FindSetting(COUNT_SETTINGS, word)) {
             if (!words.Number(value, count->name, 0, count->max)) {
                 return false;
