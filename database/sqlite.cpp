@@ -380,9 +380,12 @@ bool TSQLite::IsActive() const {
     return active_;
 }
 
-bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device) {
+bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device, bool* found) {
     TLog::Add(log_, "TSQLite::SelectDevice", LOG_TYPE_DEBUG);
     device = TDeviceRecord{};
+    if (found != nullptr) {
+        *found = false;
+    }
     TOperation operation(*this, &select_device_guard_);
     if (!operation.Active()) {
         return false;
@@ -401,6 +404,9 @@ bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device) {
         device.relays = statement.Int(7);
         device.archives = statement.Int(8);
         device.remote = statement.Int(9);
+        if (found != nullptr) {
+            *found = true;
+        }
         return true;
     }
     if (!statement.Done()) {

@@ -53,9 +53,9 @@ public:
     void Close();
     bool IsActive() const;
 
-    // A device with no row gives true and an all-zero record: the caller tells a found device
-    // by the returned device_id.
-    bool SelectDevice(std::uint32_t device_id, TDeviceRecord& device);
+    // A device with no row gives true and an all-zero record; `found`, when given, says which
+    // it was (the zero record of device id 0 carries the id asked for).
+    bool SelectDevice(std::uint32_t device_id, TDeviceRecord& device, bool* found = nullptr);
     // Inserting a known device changes nothing and succeeds.
     bool InsertDevice(const TDeviceRecord& device);
     // Succeeds whether or not a row matched.

@@ -42,7 +42,8 @@ int TDevice::FindDevice(std::uint32_t device_id) {
         }
     }
     TDeviceRecord stored{};
-    if (!sqlite_.SelectDevice(device_id, stored) || stored.device_id != device_id) {
+    bool found = false;
+    if (!sqlite_.SelectDevice(device_id, stored, &found) || !found) {
         return -1;
     }
     return AddDevice(stored);

@@ -100,6 +100,8 @@ public:
         std::uint8_t receive[RECEIVE_SIZE];
         int held;
         std::uint32_t seen_target;
+        // A request to seen_target waits for its answer (any id, 0 included, is a device's).
+        bool seen;
         std::uint8_t seen_address;
         std::uint32_t seen_time;
         char seen_name[DeviceNameSize];
