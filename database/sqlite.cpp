@@ -287,8 +287,11 @@ bool TSQLite::Open(const std::string& path) {
         TSqlError{SQLITE_CANTOPEN, sqlite3_errstr(SQLITE_CANTOPEN)}.Log(log_, LOG_TYPE_FATAL);
         return false;
     }
+    // Always the path of a file: SQLite takes a name that begins with "file:" for a URI, which
+    // may ask for a database in memory, and ":memory:" for no file at all.
+    const std::string name = path.front() == '/' ? path : "./" + path;
     const int rc = sqlite3_open_v2(
-        path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+        name.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
         nullptr);
     opened_ = db_ != nullptr;
     TSqlError error;

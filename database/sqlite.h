@@ -47,8 +47,9 @@ public:
     TSQLite(const TSQLite&) = delete;
     TSQLite& operator=(const TSQLite&) = delete;
 
-    // Opens (creating when missing) the database file at `path` (UTF-8), creates the tables
-    // and takes the counts. Closes any open database first; a failure leaves it closed.
+    // Opens (creating when missing) the database file at `path` (UTF-8; always a file's path,
+    // never a URI), creates the tables and takes the counts. Closes any open database first; a
+    // failure leaves it closed.
     bool Init(const std::string& path);
     void Close();
     bool IsActive() const;

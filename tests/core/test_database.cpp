@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -113,6 +114,20 @@ std::vector<int> ReferencePage(RawDb& raw, int mask, int offset, int count) {
     }
     return ids;
 }
+
+// The process works in a folder for as long as the object lives.
+class InFolder {
+public:
+    explicit InFolder(const std::string& folder) : before_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() { std::filesystem::current_path(before_); }
+    InFolder(const InFolder&) = delete;
+    InFolder& operator=(const InFolder&) = delete;
+
+private:
+    std::filesystem::path before_;
+};
 
 class Database : public ::testing::Test {
 protected:
@@ -464,6 +479,27 @@ TEST_F(Database, AMissingFolderOrAFileThatIsNoDatabaseFailsUntilRepaired) {
     EXPECT_FALSE(db.Init(""));
     EXPECT_TRUE(Logged("[14] unable to open database file"));
     EXPECT_FALSE(db.Init(dir.path())) << "a folder is no database file";
+}
+
+// The name is a file's, whatever it looks like: SQLite would take "file:..." for a URI that may
+// ask for a database in memory, and ":memory:" for one, and report every record stored while
+// nothing reaches the disk.
+TEST_F(Database, ANameIsAlwaysThePathOfAFile) {
+    {
+        // Relative names are the working folder's: the test's own for a while.
+        InFolder here(dir.path());
+        for (const std::string name : {"file:records.db?mode=memory", ":memory:"}) {
+            ASSERT_TRUE(db.Init(name)) << name;
+            ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+            ASSERT_TRUE(db.InsertRecord(Record(1, 3)));
+            db.Close();
+            RawDb raw(dir.file(name));
+            EXPECT_EQ(raw.Value("SELECT count( * ) FROM record;"), "1") << name;
+        }
+    }
+    // A URI with an absolute path names a file in a folder "file:" that is not there.
+    EXPECT_FALSE(db.Init("file:" + path + "?mode=memory"));
+    EXPECT_TRUE(Logged("[14] unable to open database file"));
 }
 
 TEST_F(Database, ADamagedPageEndsTheReadWithTheRowsBeforeIt) {
