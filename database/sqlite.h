@@ -48,8 +48,9 @@ public:
     TSQLite& operator=(const TSQLite&) = delete;
 
     // Opens (creating when missing) the database file at `path` (UTF-8; always a file's path,
-    // never a URI), creates the tables and takes the counts. Closes any open database first; a
-    // failure leaves it closed.
+    // never a URI), creates the tables and takes the counts, then closes the database open
+    // before; a failure leaves it closed and logs why. A file with tables that are not ours is
+    // not written to.
     bool Init(const std::string& path);
     void Close();
     bool IsActive() const;
@@ -108,9 +109,10 @@ private:
         std::int64_t matching = 0;
     };
     class TOperation;
-
-    bool Open(const std::string& path);
-    bool LoadCounts();
+    struct TOpened;
+    // The work of Init up to the counts, on a connection of its own.
+    bool OpenFile(const std::string& path, TOpened& opened);
+    static bool LoadCounts(TOpened& opened);
     void CloseConnection();
     int CountMasked(std::uint32_t types, bool joined_only) const;
     TSnapshot TakeSnapshot(std::uint32_t types) const;

@@ -502,6 +502,41 @@ TEST_F(Database, ANameIsAlwaysThePathOfAFile) {
     EXPECT_TRUE(Logged("[14] unable to open database file"));
 }
 
+// Another program's database is not ours to change: no table, index or journal mode is written
+// into it, and the log names the file and says why.
+TEST_F(Database, AnotherProgramsDatabaseIsNeverWritten) {
+    const auto refused = [&](const std::string& schema, const std::string& why) {
+        std::remove(path.c_str());
+        {
+            RawDb other(path);
+            ASSERT_EQ(other.Exec(schema), SQLITE_OK) << schema;
+        }
+        const std::string bytes = ReadWholeFile(path);
+        Lines();
+        EXPECT_FALSE(db.Init(path));
+        EXPECT_FALSE(db.IsActive());
+        EXPECT_TRUE(Logged("SQLite файл " + path + " не является базой записей: " + why));
+        EXPECT_TRUE(ReadWholeFile(path) == bytes) << "written: " << schema;
+    };
+    refused("CREATE TABLE `users` ( `id` INTEGER PRIMARY KEY, `name` TEXT );",
+            "нет таблиц `record` и `device`");
+    refused("CREATE TABLE `record` ( `id` INTEGER PRIMARY KEY, `device_id` INTEGER, `utime` "
+            "INTEGER, `type` INTEGER, `value` INTEGER );",
+            "нет таблицы `device`");
+    refused("CREATE TABLE `record` ( `id` INTEGER PRIMARY KEY, `text` TEXT ); CREATE TABLE "
+            "`device` ( `id` INTEGER PRIMARY KEY, `name` TEXT );",
+            "у таблицы `record` другие поля");
+    // A file of ours with a table of someone else's beside it is still ours.
+    std::remove(path.c_str());
+    ASSERT_TRUE(db.Init(path));
+    db.Close();
+    {
+        RawDb other(path);
+        ASSERT_EQ(other.Exec("CREATE TABLE `notes` ( `text` TEXT );"), SQLITE_OK);
+    }
+    EXPECT_TRUE(db.Init(path));
+}
+
 TEST_F(Database, ADamagedPageEndsTheReadWithTheRowsBeforeIt) {
     ASSERT_TRUE(db.Init(path));
     ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
