@@ -283,10 +283,12 @@ struct TSQLite::TOpened {
 // read of a count), the connection held open, and "SQLite не активна" while it is not active.
 class TSQLite::TOperation {
 public:
-    TOperation(TSQLite& owner, std::mutex* guard)
+    TOperation(TSQLite& owner, std::mutex* guard, TOperationKind kind)
         : guard_(guard != nullptr ? std::unique_lock(*guard) : std::unique_lock<std::mutex>()),
           connection_(owner.connection_lock_), active_(owner.active_) {
-        if (!active_) {
+        // While the service waits for its database every answer of the bus meets it: said
+        // once per operation until the database opens.
+        if (!active_ && !owner.inactive_logged_[static_cast<std::size_t>(kind)].exchange(true)) {
             TLog::Add(owner.log_, "SQLite не активна", LOG_TYPE_ERROR);
         }
     }
@@ -308,16 +310,20 @@ TSQLite::~TSQLite() {
     Close();
 }
 
-bool TSQLite::Init(const std::string& path) {
+bool TSQLite::Init(const std::string& path, bool retry) {
     TLog::Add(log_, "TSQLite::Init", LOG_TYPE_DEBUG);
     // Opened and counted before the lock is taken: a big file takes a second to count, and the
     // threads that read the database meanwhile (the window's title, a page) must not wait.
     TOpened opened;
-    const bool ok = OpenFile(path, opened);
+    const bool ok = OpenFile(path, retry, opened);
     std::unique_lock connection(connection_lock_);
     CloseConnection();
     if (!ok) {
         return false;
+    }
+    init_error_.clear();
+    for (std::atomic<bool>& logged : inactive_logged_) {
+        logged = false;
     }
     db_ = opened.db;
     opened_ = true;
@@ -340,10 +346,10 @@ bool TSQLite::Init(const std::string& path) {
     return true;
 }
 
-bool TSQLite::OpenFile(const std::string& path, TOpened& opened) {
+bool TSQLite::OpenFile(const std::string& path, bool retry, TOpened& opened) {
     // An empty name would open a private temporary database that vanishes at close.
     if (path.empty()) {
-        TSqlError{SQLITE_CANTOPEN, sqlite3_errstr(SQLITE_CANTOPEN)}.Log(log_, LOG_TYPE_FATAL);
+        InitFailed(TSqlError{SQLITE_CANTOPEN, sqlite3_errstr(SQLITE_CANTOPEN)}.Text(), retry);
         return false;
     }
     // Always the path of a file: SQLite takes a name that begins with "file:" for a URI, which
@@ -369,23 +375,32 @@ bool TSQLite::OpenFile(const std::string& path, TOpened& opened) {
         // SQLite falls back to reading a file it may not write; every record would then fail.
         error = {SQLITE_READONLY, sqlite3_errstr(SQLITE_READONLY)};
     } else {
-        sqlite3_busy_timeout(db, busy_timeout_ms_);
+        // A retry comes again in a few seconds: it does not wait out another program's lock.
+        sqlite3_busy_timeout(db, retry ? 0 : busy_timeout_ms_);
         // Checked before anything is written: the journal mode is the first write.
         foreign = ForeignReason(db, error);
         ok = error.code == SQLITE_OK && foreign.empty() && run(JournalText) && run(SchemaText) &&
              run(IndexText) && ReadVersion(db, opened.version, error) && LoadCounts(opened);
     }
     if (!ok) {
-        TLog::Add(log_,
-                  foreign.empty() || error.code != SQLITE_OK
-                      ? error.Text()
-                      : fmt::format("SQLite файл {} не является базой записей: {}", path, foreign),
-                  LOG_TYPE_FATAL);
+        InitFailed(foreign.empty() || error.code != SQLITE_OK
+                       ? error.Text()
+                       : fmt::format("SQLite файл {} не является базой записей: {}", path, foreign),
+                   retry);
         sqlite3_close_v2(db);
         opened.db = nullptr;
         return false;
     }
+    sqlite3_busy_timeout(db, busy_timeout_ms_);
     return true;
+}
+
+void TSQLite::InitFailed(const std::string& text, bool retry) {
+    // A retry that fails as the attempt before it did has nothing new to say.
+    if (!retry || text != init_error_) {
+        TLog::Add(log_, text, LOG_TYPE_ERROR);
+    }
+    init_error_ = text;
 }
 
 bool TSQLite::LoadCounts(TOpened& opened) {
@@ -453,7 +468,7 @@ bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device, bool*
     if (found != nullptr) {
         *found = false;
     }
-    TOperation operation(*this, &select_device_guard_);
+    TOperation operation(*this, &select_device_guard_, TOperationKind::SelectDevice);
     if (!operation.Active()) {
         return false;
     }
@@ -485,7 +500,7 @@ bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device, bool*
 
 bool TSQLite::InsertDevice(const TDeviceRecord& device) {
     TLog::Add(log_, "TSQLite::InsertDevice", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &insert_device_guard_);
+    TOperation operation(*this, &insert_device_guard_, TOperationKind::InsertDevice);
     if (!operation.Active()) {
         return false;
     }
@@ -512,7 +527,7 @@ bool TSQLite::InsertDevice(const TDeviceRecord& device) {
 
 bool TSQLite::UpdateDevice(const TDeviceRecord& device) {
     TLog::Add(log_, "TSQLite::UpdateDevice", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &update_device_guard_);
+    TOperation operation(*this, &update_device_guard_, TOperationKind::UpdateDevice);
     if (!operation.Active()) {
         return false;
     }
@@ -530,7 +545,7 @@ bool TSQLite::UpdateDevice(const TDeviceRecord& device) {
 
 bool TSQLite::InsertRecord(const TEventRecord& record) {
     TLog::Add(log_, "TSQLite::InsertRecord", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &insert_record_guard_);
+    TOperation operation(*this, &insert_record_guard_, TOperationKind::InsertRecord);
     if (!operation.Active()) {
         return false;
     }
@@ -563,7 +578,7 @@ bool TSQLite::Sync() {
         return true;
     }
     TLog::Add(log_, "TSQLite::Sync", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &sync_guard_);
+    TOperation operation(*this, &sync_guard_, TOperationKind::Sync);
     if (!operation.Active()) {
         return false;
     }
@@ -588,7 +603,7 @@ bool TSQLite::Sync() {
 
 int TSQLite::RecountRecordsMaskCount() {
     TLog::Add(log_, "TSQLite::RecountRecordsMaskCount", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &recount_guard_);
+    TOperation operation(*this, &recount_guard_, TOperationKind::Recount);
     if (!operation.Active()) {
         return 0;
     }
@@ -600,7 +615,7 @@ int TSQLite::RecountRecordsMaskCount() {
 
 int TSQLite::GetRecordsMaskCount() {
     TLog::Add(log_, "TSQLite::GetRecordsMaskCount", LOG_TYPE_DEBUG);
-    TOperation operation(*this, nullptr);
+    TOperation operation(*this, nullptr, TOperationKind::MaskCount);
     if (!operation.Active()) {
         return 0;
     }
@@ -614,7 +629,7 @@ bool TSQLite::SelectRecords(int offset, int& count, std::span<TRecordRow> rows) 
     // A negative count would mean "no limit" to SQLite: never more rows than the array holds.
     const int wanted = std::clamp(count, 0, ClampToInt(static_cast<std::int64_t>(rows.size())));
     count = 0;
-    TOperation operation(*this, &select_records_guard_);
+    TOperation operation(*this, &select_records_guard_, TOperationKind::SelectRecords);
     if (!operation.Active()) {
         return false;
     }

@@ -86,6 +86,7 @@ void TDevice::DeviceThreadCoreFunction() {
         WatchLine(TakeFrames(*bus, flush) > 0, t1);
         // What this pass stored reaches the disk before the bus is read again.
         sqlite_.Sync();
+        RetryDatabase(t1);
     }
 }
 

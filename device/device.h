@@ -26,8 +26,11 @@ public:
     static constexpr int MAX_DEVICES = 64;
     static constexpr std::int64_t LOSS_TIME_MS = 30000;
 
+    // A database that fails at a start is tried again every `db_retry_ms` while the service
+    // runs; tests shorten it.
+    static constexpr int DB_RETRY_MS = 10000;
     TDevice(TLog* log, TRecord& record, TSQLite& sqlite, TDeviceViews& views, TKordeya32& port,
-            const TSettings& settings);
+            const TSettings& settings, int db_retry_ms = DB_RETRY_MS);
     // Stops the service and joins its threads.
     ~TDevice();
     TDevice(const TDevice&) = delete;
@@ -57,6 +60,10 @@ public:
     static constexpr std::int64_t LINE_SILENCE_MS = 5000;
     static constexpr const char* LINE_SILENT_TEXT = "Нет обмена по линии";
     bool IsRunning() const { return running_.load(std::memory_order_acquire); }
+    // True while the running service waits for a database that failed at its start: the bus
+    // is read and alarms sound, but no event is stored until the file opens.
+    bool IsWaitingForDatabase() const { return db_waiting_.load(std::memory_order_acquire); }
+    static constexpr const char* NOT_STORED_TEXT = "События не сохраняются";
 
     TRemoteCommand remote_command;
 
@@ -138,6 +145,9 @@ private:
     // Notes whether frames were heard in this pass; says once when the line falls silent and
     // once when it is heard again.
     void WatchLine(bool heard, std::uint64_t now_ms);
+    // Tries the database again when the service waits for it and the time has come; once it
+    // opens, stores the devices and switches the record list on.
+    void RetryDatabase(std::uint64_t now_ms);
     void PcTurn(TBusState& bus);
 
     // What a handler did so far: something changed in the table, records were made.
@@ -194,6 +204,10 @@ private:
     std::uint64_t heard_ms_ = 0;                 // when a frame was last heard
     std::atomic<bool> line_watch_restart_{true}; // the service (re)started: count from now
     std::atomic<bool> line_silent_{false};
+    // The database wait: set by a start, ended by the bus thread's retry or a stop.
+    const int db_retry_ms_;
+    std::atomic<bool> db_waiting_{false};
+    std::uint64_t db_retry_at_ms_ = 0; // the bus thread's, but for the start that sets it
     std::unique_ptr<TDeviceEntry[]> devices_;
     std::atomic<int> count_{0};
     // Devices refused for lack of room, each logged once.

@@ -95,7 +95,8 @@ QString TF_Main::Caption() {
 TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     : QMainWindow(parent), port_(port), program_path_(std::move(options.program_path)),
       program_dir_(DirOf(program_path_).toStdString()),
-      choose_file_(std::move(options.choose_file)), app_(options.app) {
+      choose_file_(std::move(options.choose_file)), app_(options.app),
+      db_retry_ms_(options.db_retry_ms) {
     InitIconResources();
     setWindowTitle(Caption());
     setWindowIcon(Icon("ktev"));
@@ -143,7 +144,8 @@ void TF_Main::CreateParts() {
     links.sqlite = SQLite.get();
     links.sound = Sound.get();
     Record = std::make_unique<TRecord>(links);
-    Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *this, port_, Settings);
+    Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *this, port_, Settings,
+                                       db_retry_ms_);
     CreateViews();
 }
 
@@ -468,7 +470,10 @@ void TF_Main::ListViewUpdateNow() {
 }
 
 void TF_Main::RecordListSetTimer(bool on) {
-    emit RecordListTimerRequested(on);
+    // The bus thread switches the list on when the database it waited for opens, and a stop
+    // that follows must still come last: every request takes the queue, in the order made.
+    QMetaObject::invokeMethod(
+        this, [this, on] { emit RecordListTimerRequested(on); }, Qt::QueuedConnection);
 }
 
 void TF_Main::FileNew() {
@@ -493,6 +498,10 @@ void TF_Main::StatusBarUpdateNow() {
         if (Device->IsLineSilent()) {
             // The table's states are stale while nothing is heard: say so instead.
             state = TDevice::LINE_SILENT_TEXT;
+            Record->GetStyle("Fault", style);
+        } else if (Device->IsWaitingForDatabase()) {
+            // And while no change can be recorded, for the table takes in only what is.
+            state = TDevice::NOT_STORED_TEXT;
             Record->GetStyle("Fault", style);
         } else {
             state = Device->GetMaxStateText(&style);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "device/device.h"
 #include "device/device_views.h"
 #include "log/program_path.h"
 #include "records/message_style.h"
@@ -30,7 +31,6 @@ class QTimer;
 class QToolBar;
 class QTreeView;
 class TAppControl;
-class TDevice;
 class TDeviceTreeUi;
 class TF_Setup;
 class TKordeya32;
@@ -63,6 +63,8 @@ struct TF_MainOptions {
     TAppControl* app = nullptr;
     // Null: the Qt file dialogs.
     TFileChooser choose_file;
+    // How often the service tries again a database that failed at its start.
+    int db_retry_ms = TDevice::DB_RETRY_MS;
 };
 
 // The menu items and tool buttons, named as the window design names them.
@@ -241,6 +243,7 @@ private:
     TFileChooser choose_file_;
     std::unique_ptr<TQtAppControl> own_app_;
     TAppControl* app_;
+    int db_retry_ms_;
     TF_Setup* setup_ = nullptr;
 
     TMainActions actions_;

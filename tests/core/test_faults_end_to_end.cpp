@@ -126,9 +126,8 @@ TEST_F(DatabaseFaults, DiskFull) {
 }
 
 // A file made read-only while the program runs is still written through the descriptors SQLite
-// holds; it shows at the next service start, which fails with a clear line until the file may
-// be written again.
-TEST_F(DatabaseFaults, FileMadeReadOnlyStopsTheNextStartUntilMended) {
+// holds; it shows at the next service start, which says so and waits for the file.
+TEST_F(DatabaseFaults, FileMadeReadOnlyIsWaitedForAtTheNextStart) {
     device->SetService(false);
     ASSERT_TRUE(Inject(TSimAction::Power, 1, 0, 0)); // happens while the service is stopped
     ASSERT_EQ(::chmod(db_path.c_str(), 0444), 0);
@@ -136,12 +135,15 @@ TEST_F(DatabaseFaults, FileMadeReadOnlyStopsTheNextStartUntilMended) {
         // Start and stop run on this thread, so only it must lose root's right to write.
         WithoutFileOverride read_only;
         device->SetService(true);
-        EXPECT_FALSE(device->IsRunning());
-        EXPECT_TRUE(LogHas(LOG_TYPE_FATAL, "[8] attempt to write a readonly database"));
+        EXPECT_TRUE(device->IsRunning());
+        EXPECT_TRUE(device->IsWaitingForDatabase());
+        EXPECT_TRUE(LogHas(LOG_TYPE_ERROR, "[8] attempt to write a readonly database"));
         ASSERT_EQ(::chmod(db_path.c_str(), 0644), 0);
+        device->SetService(false);
         device->SetService(true);
     }
     ASSERT_TRUE(device->IsRunning());
+    EXPECT_FALSE(device->IsWaitingForDatabase());
     EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_1, DEVICE_POWER, 0) == 1; }));
 }
 
