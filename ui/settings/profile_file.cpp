@@ -38,9 +38,8 @@ std::string Fold(std::string_view name) {
     return folded;
 }
 
-std::string FoldName(std::string_view cp1251) {
-    return Fold(Cp1251ToUtf8(TrimView(cp1251)));
-}
+// A file that begins with it is UTF-8 if the rest is.
+constexpr std::string_view Bom = "\xEF\xBB\xBF";
 
 bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -173,6 +172,8 @@ bool TProfileFile::Load() {
     sections_.clear();
     loaded_ = false;
     readable_ = true;
+    bom_ = false;
+    utf8_ = false;
     id_ = Identify(path_);
     if (!id_.exists) {
         return false;
@@ -206,7 +207,10 @@ bool TProfileFile::Load() {
     if (!ok) {
         return false;
     }
-    std::size_t begin = 0;
+    // A mark left there by an editor must not hide the first section.
+    bom_ = data.starts_with(Bom);
+    utf8_ = bom_ && IsUtf8(std::string_view(data).substr(Bom.size()));
+    std::size_t begin = bom_ ? Bom.size() : 0;
     while (begin < data.size()) {
         std::size_t end = data.find_first_of("\r\n", begin);
         if (end == std::string::npos) {
@@ -237,7 +241,8 @@ void TProfileFile::Parse() {
             const std::size_t close = line.find(']');
             const std::string_view name = line.substr(
                 1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-            const auto [it, inserted] = sections_.try_emplace(FoldName(name), TSection{i, {}});
+            const auto [it, inserted] =
+                sections_.try_emplace(Fold(ToUtf8(TrimView(name))), TSection{i, {}});
             // A repeated section is ignored: the first one counts.
             current = inserted ? &it->second : nullptr;
             continue;
@@ -246,15 +251,16 @@ void TProfileFile::Parse() {
         if (current == nullptr || equals == std::string_view::npos) {
             continue;
         }
-        std::string key = FoldName(line.substr(0, equals));
+        std::string key = Fold(ToUtf8(TrimView(line.substr(0, equals))));
         if (key.empty()) {
             continue;
         }
         current->last_line = i;
         // One byte is one character in Windows-1251, so the cut can come before converting.
+        const std::string_view value = TrimView(line.substr(equals + 1));
         const std::string_view raw =
-            TrimView(TrimView(line.substr(equals + 1)).substr(0, MaxValueChars));
-        current->keys.try_emplace(std::move(key), TKey{i, Cp1251ToUtf8(raw)});
+            TrimView(utf8_ ? Utf8Prefix(value, MaxValueChars) : value.substr(0, MaxValueChars));
+        current->keys.try_emplace(std::move(key), TKey{i, ToUtf8(raw)});
     }
 }
 
@@ -305,7 +311,7 @@ bool TProfileFile::WriteString(std::string_view section, std::string_view key,
     if (!readable_) {
         return false;
     }
-    std::string text = Utf8ToCp1251(value);
+    std::string text = FromUtf8(value);
     for (char& c : text) {
         if (c == '\r' || c == '\n') {
             c = ' ';
@@ -327,16 +333,16 @@ bool TProfileFile::WriteString(std::string_view section, std::string_view key,
                 ends[after] = "\r\n";
             }
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1),
-                         Utf8ToCp1251(TrimView(key)) + "=" + text);
+                         FromUtf8(TrimView(key)) + "=" + text);
             ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(after + 1), "\r\n");
         }
     } else {
         if (!ends.empty() && ends.back().empty()) {
             ends.back() = "\r\n";
         }
-        lines.push_back("[" + Utf8ToCp1251(TrimView(section)) + "]");
+        lines.push_back("[" + FromUtf8(TrimView(section)) + "]");
         ends.emplace_back("\r\n");
-        lines.push_back(Utf8ToCp1251(TrimView(key)) + "=" + text);
+        lines.push_back(FromUtf8(TrimView(key)) + "=" + text);
         ends.emplace_back("\r\n");
     }
     if (!Save(lines, ends)) {
@@ -361,7 +367,7 @@ bool TProfileFile::WriteBool(std::string_view section, std::string_view key, boo
 
 bool TProfileFile::Save(const std::vector<std::string>& lines,
                         const std::vector<std::string>& ends) {
-    std::string data;
+    std::string data(bom_ ? Bom : std::string_view());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         data += lines[i];
         data += ends[i];
@@ -375,4 +381,12 @@ bool TProfileFile::Save(const std::vector<std::string>& lines,
     }
     const bool written = WriteAll(fd, data);
     return ::close(fd) == 0 && written;
+}
+
+std::string TProfileFile::ToUtf8(std::string_view raw) const {
+    return utf8_ ? std::string(raw) : Cp1251ToUtf8(raw);
+}
+
+std::string TProfileFile::FromUtf8(std::string_view text) const {
+    return utf8_ ? std::string(text) : Utf8ToCp1251(text);
 }

@@ -1,10 +1,11 @@
 #pragma once
 
 // Profile (INI) files: "[section]" lines and "key=value" lines, Windows-1251 on disk, UTF-8
-// through this interface. Section and key names match without regard to case (Latin and
-// Cyrillic letters). Values are trimmed (codes 0 to 32) and cut to 2047 characters. When a
-// section or key appears twice, the first one counts. Lines the reader does not understand
-// are kept as they are when the file is written.
+// through this interface. A file that begins with a UTF-8 byte-order mark and is UTF-8 is read
+// and written as UTF-8, its mark kept. Section and key names match without regard to case
+// (Latin and Cyrillic letters). Values are trimmed (codes 0 to 32) and cut to 2047
+// characters. When a section or key appears twice, the first one counts. Lines the reader does
+// not understand are kept as they are when the file is written.
 
 #include <cstdint>
 #include <ctime>
@@ -80,6 +81,9 @@ private:
     bool Load();
     void Parse();
     bool Save(const std::vector<std::string>& lines, const std::vector<std::string>& ends);
+    // Between the file's bytes and UTF-8: Windows-1251, unless the file is UTF-8.
+    std::string ToUtf8(std::string_view raw) const;
+    std::string FromUtf8(std::string_view text) const;
     const TKey* Find(std::string_view section, std::string_view key) const;
     static TFileId Identify(const std::string& path);
     static bool SameFile(const TFileId& a, const TFileId& b);
@@ -87,6 +91,8 @@ private:
     std::string path_;
     bool loaded_ = false;
     bool readable_ = true; // false: the file exists but was not read, so it must not be written
+    bool bom_ = false;     // the file begins with a UTF-8 byte-order mark (kept on writing)
+    bool utf8_ = false;    // ... and the rest is UTF-8, read and written as such
     TFileId id_;
     std::vector<std::string> lines_; // raw Windows-1251 lines without their ends
     std::vector<std::string> ends_;  // each line's end as found: "\r\n", "\n", "\r" or ""
