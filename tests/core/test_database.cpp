@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -22,6 +21,7 @@
 #include "support/fake_settings.h"
 #include "support/fault_vfs.h"
 #include "support/temp_dir.h"
+#include "support/tiny_disk.h"
 #include "support/without_file_override.h"
 
 namespace {
@@ -639,31 +639,6 @@ TEST_F(Database, ALockShorterThanTheBusyTimeoutIsWaitedOut) {
     EXPECT_TRUE(patient.InsertRecord(Record(1, 1)));
     release.join();
 }
-
-namespace {
-
-// A tmpfs of a few hundred kilobytes mounted on a folder, for as long as the object lives.
-class TinyDisk {
-public:
-    explicit TinyDisk(const std::string& folder) : folder_(folder) {
-        mounted_ = ::mkdir(folder.c_str(), 0700) == 0 &&
-                   ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=320k") == 0;
-    }
-    ~TinyDisk() {
-        if (mounted_) {
-            ::umount2(folder_.c_str(), MNT_DETACH);
-        }
-    }
-    TinyDisk(const TinyDisk&) = delete;
-    TinyDisk& operator=(const TinyDisk&) = delete;
-    bool mounted() const { return mounted_; }
-
-private:
-    std::string folder_;
-    bool mounted_ = false;
-};
-
-} // namespace
 
 TEST_F(Database, AFullDiskFailsTheWriteUntilThereIsRoomAgain) {
     TinyDisk disk(dir.file("disk"));

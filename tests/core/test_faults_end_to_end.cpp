@@ -7,6 +7,7 @@
 #include "support/bus_fixture.h"
 #include "support/fault_vfs.h"
 #include "support/locker_process.h"
+#include "support/tiny_disk.h"
 #include "support/without_file_override.h"
 #include "ui/settings/settings_file.h"
 
@@ -319,4 +320,33 @@ TEST_F(SettingsFileFaults, AnOversizedFileIsNeitherReadNorOverwritten) {
     EXPECT_TRUE(SameValues(read, defaults));
     EXPECT_FALSE(WriteSettingsFile(file, read, true));
     EXPECT_EQ(ReadWholeFile(path).size(), huge.size()) << "the file is kept for its owner to mend";
+}
+
+// A save on a full disk fails and leaves the file whole: the new text would need more room than
+// the old file's, which a rewrite in place gives up first and then cuts off at.
+TEST_F(SettingsFileFaults, ASaveOnAFullDiskLeavesTheFileAsItWas) {
+    TinyDisk disk(dir.file("disk"));
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs needs CAP_SYS_ADMIN";
+    }
+    const std::string ini = dir.file("disk/ktev.ini");
+    const std::string before = "; " + std::string(4000, '-') + "\r\n[Setup]\r\nComNum=5\r\n";
+    ASSERT_TRUE(ReplaceFile(ini, before));
+    const std::string filler = dir.file("disk/filler");
+    {
+        std::ofstream out(filler, std::ios::binary);
+        while (out << std::string(1024, 'f') << std::flush) {
+        }
+    }
+    TProfileFile file(ini);
+    TSettingsFileValues values = ReadSettingsFile(file, default_db);
+    ASSERT_EQ(values.setup.com_num, 5);
+    values.setup.com_num = 7;
+    EXPECT_FALSE(WriteSettingsFile(file, values, true));
+    EXPECT_TRUE(ReadWholeFile(ini) == before) << "cut to " << ReadWholeFile(ini).size() << " bytes";
+
+    ASSERT_EQ(std::remove(filler.c_str()), 0);
+    ASSERT_TRUE(WriteSettingsFile(file, values, true));
+    EXPECT_EQ(ReadSettingsFile(TProfileFile(ini), default_db).setup.com_num, 7);
+    EXPECT_TRUE(ReadWholeFile(ini).starts_with(before.substr(0, 4004)));
 }

@@ -1,6 +1,7 @@
 #include "ui/settings/profile_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -304,56 +305,71 @@ bool TProfileFile::ReadBool(std::string_view section, std::string_view key, bool
 
 bool TProfileFile::WriteString(std::string_view section, std::string_view key,
                                std::string_view value) {
-    if (!IsValidName(section, false) || !IsValidName(key, true)) {
-        return false;
+    const TProfileValue one[] = {{section, key, std::string(value)}};
+    return WriteStrings(one);
+}
+
+bool TProfileFile::WriteStrings(std::span<const TProfileValue> values) {
+    for (const TProfileValue& v : values) {
+        if (!IsValidName(v.section, false) || !IsValidName(v.key, true)) {
+            return false;
+        }
     }
     ReloadIfChanged();
     if (!readable_) {
         return false;
     }
+    std::vector<std::string> lines = lines_;
+    std::vector<std::string> ends = ends_;
+    for (const TProfileValue& v : values) {
+        Put(v.section, v.key, v.value);
+    }
+    if (!Save()) {
+        // The copy keeps what the file still holds.
+        lines_ = std::move(lines);
+        ends_ = std::move(ends);
+        Parse();
+        return false;
+    }
+    id_ = Identify(path_);
+    loaded_ = true;
+    return true;
+}
+
+void TProfileFile::Put(std::string_view section, std::string_view key, std::string_view value) {
     std::string text = FromUtf8(value);
     for (char& c : text) {
         if (c == '\r' || c == '\n') {
             c = ' ';
         }
     }
-    std::vector<std::string> lines = lines_;
-    std::vector<std::string> ends = ends_;
     const auto s = sections_.find(Fold(TrimView(section)));
     if (s != sections_.end()) {
         const auto k = s->second.keys.find(Fold(TrimView(key)));
         if (k != s->second.keys.end()) {
             // Keep the key as the file spells it.
-            const std::string_view line = TrimView(lines[k->second.line]);
-            lines[k->second.line] =
+            const std::string_view line = TrimView(lines_[k->second.line]);
+            lines_[k->second.line] =
                 std::string(TrimView(line.substr(0, line.find('=')))) + "=" + text;
         } else {
             const std::size_t after = s->second.last_line;
-            if (ends[after].empty()) {
-                ends[after] = "\r\n";
+            if (ends_[after].empty()) {
+                ends_[after] = "\r\n";
             }
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1),
-                         FromUtf8(TrimView(key)) + "=" + text);
-            ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(after + 1), "\r\n");
+            lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(after + 1),
+                          FromUtf8(TrimView(key)) + "=" + text);
+            ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(after + 1), "\r\n");
         }
     } else {
-        if (!ends.empty() && ends.back().empty()) {
-            ends.back() = "\r\n";
+        if (!ends_.empty() && ends_.back().empty()) {
+            ends_.back() = "\r\n";
         }
-        lines.push_back("[" + FromUtf8(TrimView(section)) + "]");
-        ends.emplace_back("\r\n");
-        lines.push_back(FromUtf8(TrimView(key)) + "=" + text);
-        ends.emplace_back("\r\n");
+        lines_.push_back("[" + FromUtf8(TrimView(section)) + "]");
+        ends_.emplace_back("\r\n");
+        lines_.push_back(FromUtf8(TrimView(key)) + "=" + text);
+        ends_.emplace_back("\r\n");
     }
-    if (!Save(lines, ends)) {
-        return false;
-    }
-    lines_ = std::move(lines);
-    ends_ = std::move(ends);
     Parse();
-    id_ = Identify(path_);
-    loaded_ = true;
-    return true;
 }
 
 bool TProfileFile::WriteInteger(std::string_view section, std::string_view key,
@@ -365,22 +381,37 @@ bool TProfileFile::WriteBool(std::string_view section, std::string_view key, boo
     return WriteString(section, key, value ? "1" : "0");
 }
 
-bool TProfileFile::Save(const std::vector<std::string>& lines,
-                        const std::vector<std::string>& ends) {
+bool TProfileFile::Save() const {
     std::string data(bom_ ? Bom : std::string_view());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        data += lines[i];
-        data += ends[i];
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        data += lines_[i];
+        data += ends_[i];
     }
     if (data.size() > MaxFileSize) {
         return false;
     }
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Replaced whole, never cut in the middle: the new text goes to a file beside the old one
+    // (beside the file a link names, so the link stays) and is renamed over it once it is on
+    // the disk.
+    std::string target = path_;
+    if (char* real = ::realpath(path_.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    struct stat st {};
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    std::string temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    const bool written = WriteAll(fd, data);
-    return ::close(fd) == 0 && written;
+    bool saved = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+    saved = ::close(fd) == 0 && saved;
+    saved = saved && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!saved) {
+        ::unlink(temp.c_str());
+    }
+    return saved;
 }
 
 std::string TProfileFile::ToUtf8(std::string_view raw) const {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -19,6 +20,13 @@ bool ParseDecimal(std::string_view text, std::int32_t& value);
 // As ParseDecimal, or hexadecimal after "$", "0x" or "0X" (at least one digit, at most eight;
 // 80000000 to FFFFFFFF give the negative numbers of the same bits).
 bool ParseInteger(std::string_view text, std::int32_t& value);
+
+// One key's value to write.
+struct TProfileValue {
+    std::string_view section;
+    std::string_view key;
+    std::string value;
+};
 
 // One file's parsed copy; not synchronised: its owner serialises the calls.
 class TProfileFile {
@@ -55,8 +63,12 @@ public:
     // added at the end of its section, or the section is added at the end of the file. Every
     // other line stays as it was. False (and the file unchanged) when the file cannot be
     // written or read, or when a name is empty or holds "[", "]", "=" or a line end. Line
-    // ends inside the value become blanks.
+    // ends inside the value become blanks. The file is saved whole to a new file beside it,
+    // flushed to the disk and renamed over the old one: a full disk or a crash leaves the old
+    // file as it was, never a part of the new one.
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+    // WriteString for several keys in their order, with one save: all are written or none.
+    bool WriteStrings(std::span<const TProfileValue> values);
     bool WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
     bool WriteBool(std::string_view section, std::string_view key, bool value);
 
@@ -80,7 +92,9 @@ private:
 
     bool Load();
     void Parse();
-    bool Save(const std::vector<std::string>& lines, const std::vector<std::string>& ends);
+    // Sets one key in the lines (names checked by the caller).
+    void Put(std::string_view section, std::string_view key, std::string_view value);
+    bool Save() const;
     // Between the file's bytes and UTF-8: Windows-1251, unless the file is UTF-8.
     std::string ToUtf8(std::string_view raw) const;
     std::string FromUtf8(std::string_view text) const;
