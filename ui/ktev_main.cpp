@@ -595,11 +595,19 @@ bool TF_Main::FormClose() {
     }
     TimerIniSaveDelay->stop();
     Device->SetService(false);
-    if (!IniSave()) {
+    std::string failure;
+    const bool saved = close_by_signal_ ? WriteIni(failure) : IniSave();
+    // A signal that came while the box of a failed save showed ends the program all the same.
+    if (!saved && !close_by_signal_) {
         return false;
     }
     DestroyParts();
     return true;
+}
+
+void TF_Main::CloseBySignal() {
+    close_by_signal_ = true;
+    close();
 }
 
 bool TF_Main::RunModal(const std::function<void()>& step) {
@@ -785,6 +793,15 @@ TSettingsFileValues TF_Main::CollectSettings() {
 }
 
 bool TF_Main::IniSave() {
+    std::string failure;
+    if (WriteIni(failure)) {
+        return true;
+    }
+    RunModal([&] { app_->ShowErrorBox(failure); });
+    return false;
+}
+
+bool TF_Main::WriteIni(std::string& failure) {
     TLog::Add(Log.get(), "TF_Main::IniSave", LOG_TYPE_DEBUG);
     TProfileFile file(GetIniPath());
     // The last normal geometry stays in the file while the window is maximised or minimised.
@@ -793,9 +810,8 @@ bool TF_Main::IniSave() {
     if (WriteSettingsFile(file, CollectSettings(), normal)) {
         return true;
     }
-    const std::string text = "Unable to write to " + GetIniPath();
-    TLog::Add(Log.get(), text, LOG_TYPE_ERROR);
-    RunModal([&] { app_->ShowErrorBox(text); });
+    failure = "Unable to write to " + GetIniPath();
+    TLog::Add(Log.get(), failure, LOG_TYPE_ERROR);
     return false;
 }
 

@@ -135,8 +135,12 @@ public:
     // service starts next in the event loop when IsAutoRun is on.
     void FormShow();
     // The closing order: no delayed save, service stopped, settings saved, parts destroyed.
-    // False when the settings could not be saved: the parts stay and the window stays open.
+    // False when the settings could not be saved: the parts stay and the window stays open,
+    // unless a signal asked for the close.
     bool FormClose();
+    // SIGINT or SIGTERM: the window closes in its order and the program ends, whatever the
+    // settings save does (a failed save is logged; nobody may be there to answer a box).
+    void CloseBySignal();
 
     void MM_File_NewClick();
     void MM_File_OpenClick();
@@ -146,7 +150,7 @@ public:
 
     // --- The settings file.
     void IniLoad();
-    // False (and the error shown) when a key could not be written.
+    // False (and the error shown) when the file could not be written.
     bool IniSave();
     void TimerIniSaveDelayStart();
     void TimerIniSaveDelayTimer();
@@ -231,6 +235,8 @@ private:
     void ChooseDBFile(bool save);
     void ApplySettings(const TSettingsFileValues& values);
     TSettingsFileValues CollectSettings();
+    // IniSave without its box: the failure is logged; the text is the box's.
+    bool WriteIni(std::string& failure);
     int TreeViewWidth() const;
     int RichEditHeight() const;
     // Runs a step that shows a modal dialog or box. A close asked for meanwhile ends the
@@ -270,6 +276,7 @@ private:
     bool shown_ = false;
     int modal_depth_ = 0;
     bool close_requested_ = false;
+    bool close_by_signal_ = false;
 
     std::atomic<bool> status_bar_pending_{false};
     std::atomic<bool> tree_view_pending_{false};
