@@ -2,9 +2,9 @@
 
 #include <string>
 
-// A tmpfs of a few hundred kilobytes mounted on a new folder, for as long as the object lives:
-// a disk that fills up. Mounting needs CAP_SYS_ADMIN; without it mounted() is false and the
-// test skips.
+// A tmpfs of 320 KiB mounted on a new folder, for as long as the object lives: a disk that
+// really fills up. Mounting needs CAP_SYS_ADMIN (root on CI); where it is refused, mounted()
+// is false and the test skips.
 class TinyDisk {
 public:
     explicit TinyDisk(const std::string& folder);
