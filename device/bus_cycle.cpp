@@ -75,7 +75,6 @@ bool TDevice::ReadBus(TBusState& bus, int& got) {
 void TDevice::DeviceThreadCoreFunction() {
     // The bus state lives as long as the thread and survives a service stop and start.
     auto bus = std::make_unique<TBusState>();
-    std::memset(bus.get(), 0, sizeof(TBusState));
     while (PassGate()) {
         const std::uint64_t t0 = TComp32::GetMsTime();
         int got = 0;
@@ -154,13 +153,11 @@ bool TDevice::Dispatch(TBusState& bus) {
         case SET_ADR:
             if (length >= 1) {
                 bus.seen_target = target;
-                bus.seen = true;
                 bus.seen_address = payload[0];
             }
             break;
         case SET_NAME: {
             bus.seen_target = target;
-            bus.seen = true;
             const int n = std::min(length, static_cast<int>(DeviceNameLength));
             std::memset(bus.seen_name, 0, sizeof bus.seen_name);
             std::memcpy(bus.seen_name, payload, static_cast<std::size_t>(n));
@@ -169,7 +166,6 @@ bool TDevice::Dispatch(TBusState& bus) {
         case REMOTE_SYNCHRO_TIME:
             if (length >= 4) {
                 bus.seen_target = target;
-                bus.seen = true;
                 bus.seen_time = frame::ReadDword(payload);
             }
             break;
@@ -180,7 +176,7 @@ bool TDevice::Dispatch(TBusState& bus) {
     }
 
     // An acknowledgement counts only as the first answer after the request it belongs to.
-    const bool matched = bus.seen && bus.seen_target == source;
+    const bool matched = bus.seen_target == source;
     const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);
     const auto value = static_cast<std::uint8_t>(remote_command.value & 0xFF);
     switch (command) {
@@ -241,8 +237,7 @@ bool TDevice::Dispatch(TBusState& bus) {
             break;
         }
     }
-    bus.seen_target = 0;
-    bus.seen = false;
+    bus.seen_target.reset();
     bus.seen_address = 0;
     bus.seen_time = 0;
     bus.seen_name[0] = 0;
@@ -276,7 +271,6 @@ void TDevice::PcTurn(TBusState& bus) {
             payload[i] = remote_command.payload[i];
         }
         bus.seen_target = remote_command.device_id;
-        bus.seen = true;
         port_.Send(remote_command.command, static_cast<std::uint8_t>(remote_command.address),
                    remote_command.device_id, payload, length);
         remote_command.pending.store(false, std::memory_order_release);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -102,13 +103,14 @@ public:
     // --- The bus cycle's own step, public so the dispatch fuzzer drives the very same path.
     static constexpr int RECEIVE_SIZE = 16384;
 
-    // What the bus cycle remembers between frames (zero-filled at the start).
+    // What the bus cycle remembers between frames (value-initialised at the start: zeros and
+    // no target).
     struct TBusState {
         std::uint8_t receive[RECEIVE_SIZE];
         int held;
-        std::uint32_t seen_target;
-        // A request to seen_target waits for its answer (any id, 0 included, is a device's).
-        bool seen;
+        // The device a request named, until the answer that may acknowledge it: none between
+        // (every id, 0 included, is a device's).
+        std::optional<std::uint32_t> seen_target;
         std::uint8_t seen_address;
         std::uint32_t seen_time;
         char seen_name[DeviceNameSize];
