@@ -500,7 +500,7 @@ void TF_Main::StatusBarUpdateNow() {
             state = TDevice::LINE_SILENT_TEXT;
             Record->GetStyle("Fault", style);
         } else if (Device->IsWaitingForDatabase()) {
-            // And while no change can be recorded, for the table takes in only what is.
+            // Nor while nothing is stored: the table takes a change in once it is recorded.
             state = TDevice::NOT_STORED_TEXT;
             Record->GetStyle("Fault", style);
         } else {

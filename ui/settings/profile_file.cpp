@@ -257,7 +257,7 @@ void TProfileFile::Parse() {
             continue;
         }
         current->last_line = i;
-        // One byte is one character in Windows-1251, so the cut can come before converting.
+        // Cut by characters before converting: a byte each in Windows-1251.
         const std::string_view value = TrimView(line.substr(equals + 1));
         const std::string_view raw =
             TrimView(utf8_ ? Utf8Prefix(value, MaxValueChars) : value.substr(0, MaxValueChars));
