@@ -7,7 +7,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -30,6 +32,14 @@ constexpr const char* IndexText =
     "CREATE INDEX IF NOT EXISTS `record_device_type` ON `record` ( `device_id`, `type` );";
 
 constexpr const char* VersionText = "SELECT sqlite_version();";
+constexpr const char* TableCountText =
+    "SELECT count( * ) FROM `sqlite_master` WHERE `type` = 'table';";
+// The columns of the two tables, as the schema makes them.
+constexpr std::array<std::string_view, 5> RecordColumns = {"id", "device_id", "utime", "type",
+                                                           "value"};
+constexpr std::array<std::string_view, 10> DeviceColumns = {
+    "id",    "device_id", "address", "const_name", "user_name",
+    "lines", "sensors",   "relays",  "archives",   "remote"};
 constexpr const char* LastRecordText = "SELECT max( `id` ) FROM `record`;";
 constexpr const char* RecordCountsText = "SELECT `device_id`, `type`, count( * ) FROM `record` "
                                          "GROUP BY `device_id`, `type`;";
@@ -91,7 +101,8 @@ struct TSqlError {
         code = sqlite3_errcode(db);
         text = sqlite3_errmsg(db);
     }
-    void Log(TLog* log, std::uint8_t level) const { TLog::Addf(log, level, "[%d] %s", code, text); }
+    std::string Text() const { return fmt::format("[{}] {}", code, text); }
+    void Log(TLog* log, std::uint8_t level) const { TLog::Add(log, Text(), level); }
 };
 
 // A write that keeps failing the same way (a locked, read-only or full database) is met again
@@ -206,16 +217,78 @@ void BindDevice(TStatement& statement, const TDeviceRecord& device) {
     statement.Bind(9, device.remote);
 }
 
+bool ReadVersion(sqlite3* db, std::string& version, TSqlError& error) {
+    TStatement statement(db, VersionText, error);
+    if (!statement.Step()) {
+        return false;
+    }
+    const unsigned char* text = statement.Text(0);
+    version = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+    return true;
+}
+
+// The column names of a table in their order; none when there is no such table.
+std::vector<std::string> ColumnsOf(sqlite3* db, std::string_view table, TSqlError& error) {
+    std::vector<std::string> columns;
+    TStatement statement(db, fmt::format("PRAGMA table_info(`{}`);", table), error);
+    while (statement.Step()) {
+        const unsigned char* name = statement.Text(1);
+        columns.emplace_back(name != nullptr ? reinterpret_cast<const char*>(name) : "");
+    }
+    return columns;
+}
+
+bool SameColumns(const std::vector<std::string>& found, std::span<const std::string_view> ours) {
+    return std::equal(found.begin(), found.end(), ours.begin(), ours.end(),
+                      [](const std::string& a, std::string_view b) {
+                          return a.size() == b.size() &&
+                                 sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) ==
+                                     0;
+                      });
+}
+
+// Why the file is not a database of ours, or nothing when it is: a file with no table yet, or
+// one with both tables as the schema makes them.
+std::string ForeignReason(sqlite3* db, TSqlError& error) {
+    const std::vector<std::string> record = ColumnsOf(db, "record", error);
+    const std::vector<std::string> device = ColumnsOf(db, "device", error);
+    if (record.empty() && device.empty()) {
+        TStatement tables(db, TableCountText, error);
+        return tables.Step() && tables.Int(0) > 0 ? "нет таблиц `record` и `device`" : "";
+    }
+    if (record.empty() || device.empty()) {
+        return fmt::format("нет таблицы `{}`", record.empty() ? "record" : "device");
+    }
+    if (!SameColumns(record, RecordColumns)) {
+        return "у таблицы `record` другие поля";
+    }
+    return SameColumns(device, DeviceColumns) ? "" : "у таблицы `device` другие поля";
+}
+
 } // namespace
+
+// What an open that succeeded hands to Init: the connection and what was read of it.
+struct TSQLite::TOpened {
+    sqlite3* db = nullptr;
+    TSqlError error;
+    std::string version;
+    std::unordered_map<std::uint32_t, TDeviceCounts> devices;
+    std::int64_t record_count = 0;
+    int device_count = 0;
+    std::int64_t last_record_id = 0;
+    std::int64_t last_device_row = 0;
+};
 
 // The frame of every operation but Init and Close: the operation's own guard (none for a plain
 // read of a count), the connection held open, and "SQLite не активна" while it is not active.
 class TSQLite::TOperation {
 public:
-    TOperation(TSQLite& owner, std::mutex* guard)
+    TOperation(TSQLite& owner, std::mutex* guard, TOperationKind kind)
         : guard_(guard != nullptr ? std::unique_lock(*guard) : std::unique_lock<std::mutex>()),
           connection_(owner.connection_lock_), active_(owner.active_) {
-        if (!active_) {
+        // While the service waits for its database every answer of the bus meets it: said
+        // once per operation until the database opens.
+        if (!active_ && !owner.inactive_logged_[static_cast<std::size_t>(kind)].exchange(true)) {
             TLog::Add(owner.log_, "SQLite не активна", LOG_TYPE_ERROR);
         }
     }
@@ -237,40 +310,32 @@ TSQLite::~TSQLite() {
     Close();
 }
 
-bool TSQLite::Init(const std::string& path) {
+bool TSQLite::Init(const std::string& path, bool retry) {
     TLog::Add(log_, "TSQLite::Init", LOG_TYPE_DEBUG);
+    // Opened and counted before the lock is taken: a big file takes a second to count, and the
+    // threads that read the database meanwhile (the window's title, a page) must not wait.
+    TOpened opened;
+    const bool ok = OpenFile(path, retry, opened);
     std::unique_lock connection(connection_lock_);
     CloseConnection();
-    if (!Open(path)) {
+    if (!ok) {
         return false;
     }
-    TSqlError error;
-    const auto run = [&](const char* sql) {
-        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) {
-            return true;
-        }
-        error.Take(db_);
-        return false;
-    };
-    bool ok = run(JournalText) && run(SchemaText) && run(IndexText);
-    if (ok) {
-        TStatement version(db_, VersionText, error);
-        ok = version.Step();
-        if (ok) {
-            const unsigned char* text = version.Text(0);
-            version_ = text != nullptr ? reinterpret_cast<const char*>(text) : "";
-        }
+    init_error_.clear();
+    for (std::atomic<bool>& logged : inactive_logged_) {
+        logged = false;
     }
-    if (!ok || !LoadCounts()) {
-        if (error.code != SQLITE_OK) {
-            error.Log(log_, LOG_TYPE_FATAL);
-        }
-        CloseConnection();
-        return false;
-    }
+    db_ = opened.db;
+    opened_ = true;
+    version_ = std::move(opened.version);
     const std::uint32_t types = MaskedTypes(settings_.GetRecordsMask());
     {
         std::lock_guard counts(counts_lock_);
+        devices_ = std::move(opened.devices);
+        record_count_ = ClampToInt(opened.record_count);
+        device_count_ = opened.device_count;
+        last_record_id_ = opened.last_record_id;
+        last_device_row_ = opened.last_device_row;
         records_mask_count_ = CountMasked(types, false);
         TLog::Addf(log_, LOG_TYPE_INFO,
                    "SQLite Версия: %s, Устройств: %d, Записей: %d, Маскируемых записей: %d",
@@ -281,72 +346,89 @@ bool TSQLite::Init(const std::string& path) {
     return true;
 }
 
-bool TSQLite::Open(const std::string& path) {
+bool TSQLite::OpenFile(const std::string& path, bool retry, TOpened& opened) {
     // An empty name would open a private temporary database that vanishes at close.
     if (path.empty()) {
-        TSqlError{SQLITE_CANTOPEN, sqlite3_errstr(SQLITE_CANTOPEN)}.Log(log_, LOG_TYPE_FATAL);
+        InitFailed(TSqlError{SQLITE_CANTOPEN, sqlite3_errstr(SQLITE_CANTOPEN)}.Text(), retry);
         return false;
     }
+    // Always the path of a file: SQLite takes a name that begins with "file:" for a URI, which
+    // may ask for a database in memory, and ":memory:" for no file at all.
+    const std::string name = path.front() == '/' ? path : "./" + path;
+    TSqlError& error = opened.error;
     const int rc = sqlite3_open_v2(
-        path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-        nullptr);
-    opened_ = db_ != nullptr;
-    TSqlError error;
+        name.c_str(), &opened.db,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    sqlite3* db = opened.db;
+    const auto run = [&](const char* sql) {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) {
+            return true;
+        }
+        error.Take(db);
+        return false;
+    };
+    std::string foreign;
+    bool ok = false;
     if (rc != SQLITE_OK) {
-        error.Take(db_);
-    } else if (sqlite3_db_readonly(db_, "main") == 1) {
+        error.Take(db);
+    } else if (sqlite3_db_readonly(db, "main") == 1) {
         // SQLite falls back to reading a file it may not write; every record would then fail.
         error = {SQLITE_READONLY, sqlite3_errstr(SQLITE_READONLY)};
+    } else {
+        // A retry comes again in a few seconds: it does not wait out another program's lock.
+        sqlite3_busy_timeout(db, retry ? 0 : busy_timeout_ms_);
+        // Checked before anything is written: the journal mode is the first write.
+        foreign = ForeignReason(db, error);
+        ok = error.code == SQLITE_OK && foreign.empty() && run(JournalText) && run(SchemaText) &&
+             run(IndexText) && ReadVersion(db, opened.version, error) && LoadCounts(opened);
     }
-    if (error.code != SQLITE_OK) {
-        error.Log(log_, LOG_TYPE_FATAL);
-        CloseConnection();
+    if (!ok) {
+        InitFailed(foreign.empty() || error.code != SQLITE_OK
+                       ? error.Text()
+                       : fmt::format("SQLite файл {} не является базой записей: {}", path, foreign),
+                   retry);
+        sqlite3_close_v2(db);
+        opened.db = nullptr;
         return false;
     }
-    sqlite3_busy_timeout(db_, busy_timeout_ms_);
+    sqlite3_busy_timeout(db, busy_timeout_ms_);
     return true;
 }
 
-bool TSQLite::LoadCounts() {
-    TSqlError error;
-    std::int64_t last_record_id = 0;
-    std::unordered_map<std::uint32_t, TDeviceCounts> devices;
-    std::int64_t record_count = 0;
-    std::int64_t last_device_row = 0;
-    int device_count = 0;
+void TSQLite::InitFailed(const std::string& text, bool retry) {
+    // A retry that fails as the attempt before it did has nothing new to say.
+    if (!retry || text != init_error_) {
+        TLog::Add(log_, text, LOG_TYPE_ERROR);
+    }
+    init_error_ = text;
+}
+
+bool TSQLite::LoadCounts(TOpened& opened) {
+    sqlite3* db = opened.db;
+    TSqlError& error = opened.error;
     {
-        TStatement last(db_, LastRecordText, error);
+        TStatement last(db, LastRecordText, error);
         if (last.Step()) {
-            last_record_id = last.Int64(0);
+            opened.last_record_id = last.Int64(0);
         }
     }
-    TStatement counts(db_, RecordCountsText, error);
+    TStatement counts(db, RecordCountsText, error);
     while (counts.Step()) {
         const auto device_id = static_cast<std::uint32_t>(counts.Int(0));
         const int type = counts.Int(1);
         const int count = counts.Int(2);
         if (HasType(AllTypes, type)) {
-            devices[device_id].by_type[static_cast<std::size_t>(type)] += count;
+            opened.devices[device_id].by_type[static_cast<std::size_t>(type)] += count;
         }
-        record_count += count;
+        opened.record_count += count;
     }
-    TStatement rows(db_, DeviceRowsText, error);
+    TStatement rows(db, DeviceRowsText, error);
     while (rows.Step()) {
-        last_device_row = std::max(last_device_row, rows.Int64(0));
-        devices[static_cast<std::uint32_t>(rows.Int(1))].has_row = true;
-        ++device_count;
+        opened.last_device_row = std::max(opened.last_device_row, rows.Int64(0));
+        opened.devices[static_cast<std::uint32_t>(rows.Int(1))].has_row = true;
+        ++opened.device_count;
     }
-    if (error.code != SQLITE_OK) {
-        error.Log(log_, LOG_TYPE_FATAL);
-        return false;
-    }
-    std::lock_guard lock(counts_lock_);
-    devices_ = std::move(devices);
-    record_count_ = ClampToInt(record_count);
-    device_count_ = device_count;
-    last_record_id_ = last_record_id;
-    last_device_row_ = last_device_row;
-    return true;
+    return error.code == SQLITE_OK;
 }
 
 void TSQLite::Close() {
@@ -380,10 +462,13 @@ bool TSQLite::IsActive() const {
     return active_;
 }
 
-bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device) {
+bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device, bool* found) {
     TLog::Add(log_, "TSQLite::SelectDevice", LOG_TYPE_DEBUG);
     device = TDeviceRecord{};
-    TOperation operation(*this, &select_device_guard_);
+    if (found != nullptr) {
+        *found = false;
+    }
+    TOperation operation(*this, &select_device_guard_, TOperationKind::SelectDevice);
     if (!operation.Active()) {
         return false;
     }
@@ -401,6 +486,9 @@ bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device) {
         device.relays = statement.Int(7);
         device.archives = statement.Int(8);
         device.remote = statement.Int(9);
+        if (found != nullptr) {
+            *found = true;
+        }
         return true;
     }
     if (!statement.Done()) {
@@ -412,7 +500,7 @@ bool TSQLite::SelectDevice(std::uint32_t device_id, TDeviceRecord& device) {
 
 bool TSQLite::InsertDevice(const TDeviceRecord& device) {
     TLog::Add(log_, "TSQLite::InsertDevice", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &insert_device_guard_);
+    TOperation operation(*this, &insert_device_guard_, TOperationKind::InsertDevice);
     if (!operation.Active()) {
         return false;
     }
@@ -439,7 +527,7 @@ bool TSQLite::InsertDevice(const TDeviceRecord& device) {
 
 bool TSQLite::UpdateDevice(const TDeviceRecord& device) {
     TLog::Add(log_, "TSQLite::UpdateDevice", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &update_device_guard_);
+    TOperation operation(*this, &update_device_guard_, TOperationKind::UpdateDevice);
     if (!operation.Active()) {
         return false;
     }
@@ -457,7 +545,7 @@ bool TSQLite::UpdateDevice(const TDeviceRecord& device) {
 
 bool TSQLite::InsertRecord(const TEventRecord& record) {
     TLog::Add(log_, "TSQLite::InsertRecord", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &insert_record_guard_);
+    TOperation operation(*this, &insert_record_guard_, TOperationKind::InsertRecord);
     if (!operation.Active()) {
         return false;
     }
@@ -490,7 +578,7 @@ bool TSQLite::Sync() {
         return true;
     }
     TLog::Add(log_, "TSQLite::Sync", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &sync_guard_);
+    TOperation operation(*this, &sync_guard_, TOperationKind::Sync);
     if (!operation.Active()) {
         return false;
     }
@@ -515,7 +603,7 @@ bool TSQLite::Sync() {
 
 int TSQLite::RecountRecordsMaskCount() {
     TLog::Add(log_, "TSQLite::RecountRecordsMaskCount", LOG_TYPE_DEBUG);
-    TOperation operation(*this, &recount_guard_);
+    TOperation operation(*this, &recount_guard_, TOperationKind::Recount);
     if (!operation.Active()) {
         return 0;
     }
@@ -527,7 +615,7 @@ int TSQLite::RecountRecordsMaskCount() {
 
 int TSQLite::GetRecordsMaskCount() {
     TLog::Add(log_, "TSQLite::GetRecordsMaskCount", LOG_TYPE_DEBUG);
-    TOperation operation(*this, nullptr);
+    TOperation operation(*this, nullptr, TOperationKind::MaskCount);
     if (!operation.Active()) {
         return 0;
     }
@@ -541,7 +629,7 @@ bool TSQLite::SelectRecords(int offset, int& count, std::span<TRecordRow> rows) 
     // A negative count would mean "no limit" to SQLite: never more rows than the array holds.
     const int wanted = std::clamp(count, 0, ClampToInt(static_cast<std::int64_t>(rows.size())));
     count = 0;
-    TOperation operation(*this, &select_records_guard_);
+    TOperation operation(*this, &select_records_guard_, TOperationKind::SelectRecords);
     if (!operation.Active()) {
         return false;
     }

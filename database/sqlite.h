@@ -47,15 +47,18 @@ public:
     TSQLite(const TSQLite&) = delete;
     TSQLite& operator=(const TSQLite&) = delete;
 
-    // Opens (creating when missing) the database file at `path` (UTF-8), creates the tables
-    // and takes the counts. Closes any open database first; a failure leaves it closed.
-    bool Init(const std::string& path);
+    // Opens (creating when missing) the database file at `path` (UTF-8; always a file's path,
+    // never a URI), creates the tables and takes the counts, then closes the database open
+    // before; a failure leaves it closed and logs why. A file with tables that are not ours is
+    // not written to. A retry does not wait for another program's lock, and does not log a
+    // failure the attempt before it logged.
+    bool Init(const std::string& path, bool retry = false);
     void Close();
     bool IsActive() const;
 
-    // A device with no row gives true and an all-zero record: the caller tells a found device
-    // by the returned device_id.
-    bool SelectDevice(std::uint32_t device_id, TDeviceRecord& device);
+    // A device with no row gives true and an all-zero record; `found`, when given, says which
+    // it was (the zero record of device id 0 carries the id asked for).
+    bool SelectDevice(std::uint32_t device_id, TDeviceRecord& device, bool* found = nullptr);
     // Inserting a known device changes nothing and succeeds.
     bool InsertDevice(const TDeviceRecord& device);
     // Succeeds whether or not a row matched.
@@ -107,9 +110,23 @@ private:
         std::int64_t matching = 0;
     };
     class TOperation;
+    struct TOpened;
+    enum class TOperationKind {
+        SelectDevice,
+        InsertDevice,
+        UpdateDevice,
+        InsertRecord,
+        Sync,
+        Recount,
+        MaskCount,
+        SelectRecords,
+        Count
+    };
 
-    bool Open(const std::string& path);
-    bool LoadCounts();
+    // The work of Init up to the counts, on a connection of its own.
+    bool OpenFile(const std::string& path, bool retry, TOpened& opened);
+    void InitFailed(const std::string& text, bool retry);
+    static bool LoadCounts(TOpened& opened);
     void CloseConnection();
     int CountMasked(std::uint32_t types, bool joined_only) const;
     TSnapshot TakeSnapshot(std::uint32_t types) const;
@@ -127,6 +144,11 @@ private:
     bool active_ = false;
     std::string path_;
     std::string version_;
+    // Init's own: the failure it last logged (no two Init calls run at once).
+    std::string init_error_;
+    // "SQLite не активна" was logged for the operation since the database last opened.
+    std::array<std::atomic<bool>, static_cast<std::size_t>(TOperationKind::Count)>
+        inactive_logged_{};
 
     // One guard per operation.
     std::mutex select_device_guard_;

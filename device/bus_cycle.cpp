@@ -79,7 +79,6 @@ bool TDevice::ReadBus(TBusState& bus, int& got) {
 void TDevice::DeviceThreadCoreFunction() {
     // The bus state lives as long as the thread and survives a service stop and start.
     auto bus = std::make_unique<TBusState>();
-    std::memset(bus.get(), 0, sizeof(TBusState));
     while (PassGate()) {
         const std::uint64_t t0 = TComp32::GetMsTime();
         int got = 0;
@@ -90,6 +89,7 @@ void TDevice::DeviceThreadCoreFunction() {
         WatchLine(TakeFrames(*bus, flush) > 0, t1);
         // What this pass stored reaches the disk before the bus is read again.
         sqlite_.Sync();
+        RetryDatabase(t1);
     }
 }
 
@@ -186,7 +186,7 @@ bool TDevice::Dispatch(TBusState& bus) {
     }
 
     // An acknowledgement counts only as the first answer after the request it belongs to.
-    const bool matched = bus.seen_target != 0 && bus.seen_target == source;
+    const bool matched = bus.seen_target == source;
     const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);
     const auto value = static_cast<std::uint8_t>(remote_command.value & 0xFF);
     switch (command) {
@@ -247,7 +247,7 @@ bool TDevice::Dispatch(TBusState& bus) {
             break;
         }
     }
-    bus.seen_target = 0;
+    bus.seen_target.reset();
     bus.seen_address = 0;
     bus.seen_time = 0;
     bus.seen_name[0] = 0;

@@ -9,9 +9,9 @@
 #include <algorithm>
 
 TDevice::TDevice(TLog* log, TRecord& record, TSQLite& sqlite, TDeviceViews& views, TKordeya32& port,
-                 const TSettings& settings)
+                 const TSettings& settings, int db_retry_ms)
     : log_(log), record_(record), sqlite_(sqlite), views_(views), port_(port), settings_(settings),
-      devices_(std::make_unique<TDeviceEntry[]>(MAX_DEVICES)) {
+      db_retry_ms_(db_retry_ms), devices_(std::make_unique<TDeviceEntry[]>(MAX_DEVICES)) {
     TLog::Add(log_, "TDevice::TDevice", LOG_TYPE_DEBUG);
     const TDeviceRecord empty{};
     for (int i = 0; i < MAX_DEVICES; ++i) {
@@ -42,7 +42,8 @@ int TDevice::FindDevice(std::uint32_t device_id) {
         }
     }
     TDeviceRecord stored{};
-    if (!sqlite_.SelectDevice(device_id, stored) || stored.device_id != device_id) {
+    bool found = false;
+    if (!sqlite_.SelectDevice(device_id, stored, &found) || !found) {
         return -1;
     }
     return AddDevice(stored);

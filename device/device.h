@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -27,8 +28,11 @@ public:
     static constexpr int MAX_DEVICES = 64;
     static constexpr std::int64_t LOSS_TIME_MS = 30000;
 
+    // A database that fails at a start is tried again every `db_retry_ms` while the service
+    // runs; tests shorten it.
+    static constexpr int DB_RETRY_MS = 10000;
     TDevice(TLog* log, TRecord& record, TSQLite& sqlite, TDeviceViews& views, TKordeya32& port,
-            const TSettings& settings);
+            const TSettings& settings, int db_retry_ms = DB_RETRY_MS);
     // Stops the service and joins its threads.
     ~TDevice();
     TDevice(const TDevice&) = delete;
@@ -58,6 +62,10 @@ public:
     static constexpr std::int64_t LINE_SILENCE_MS = 5000;
     static constexpr const char* LINE_SILENT_TEXT = "Нет обмена по линии";
     bool IsRunning() const { return running_.load(std::memory_order_acquire); }
+    // True while the running service waits for a database that failed at its start: the bus
+    // is read and alarms sound, but no event is stored until the file opens.
+    bool IsWaitingForDatabase() const { return db_waiting_.load(std::memory_order_acquire); }
+    static constexpr const char* NOT_STORED_TEXT = "События не сохраняются";
 
     // The port of the running service as the views show it (any thread).
     struct TPortStatus {
@@ -113,11 +121,14 @@ public:
     // --- The bus cycle's own step, public so the dispatch fuzzer drives the very same path.
     static constexpr int RECEIVE_SIZE = 16384;
 
-    // What the bus cycle remembers between frames (zero-filled at the start).
+    // What the bus cycle remembers between frames (value-initialised at the start: zeros and
+    // no target).
     struct TBusState {
         std::uint8_t receive[RECEIVE_SIZE];
         int held;
-        std::uint32_t seen_target;
+        // The device a request named, until the answer that may acknowledge it: none between
+        // (every id, 0 included, is a device's).
+        std::optional<std::uint32_t> seen_target;
         std::uint8_t seen_address;
         std::uint32_t seen_time;
         char seen_name[DeviceNameSize];
@@ -165,6 +176,9 @@ private:
     // Notes whether frames were heard in this pass; says once when the line falls silent and
     // once when it is heard again.
     void WatchLine(bool heard, std::uint64_t now_ms);
+    // Tries the database again when the service waits for it and the time has come; once it
+    // opens, stores the devices and switches the record list on.
+    void RetryDatabase(std::uint64_t now_ms);
     void PcTurn(TBusState& bus);
 
     // What a handler did so far: something changed in the table, records were made.
@@ -229,6 +243,10 @@ private:
     std::uint64_t heard_ms_ = 0;                 // when a frame was last heard
     std::atomic<bool> line_watch_restart_{true}; // the service (re)started: count from now
     std::atomic<bool> line_silent_{false};
+    // The database wait: set by a start, ended by the bus thread's retry or a stop.
+    const int db_retry_ms_;
+    std::atomic<bool> db_waiting_{false};
+    std::uint64_t db_retry_at_ms_ = 0; // the bus thread's, but for the start that sets it
     std::unique_ptr<TDeviceEntry[]> devices_;
     std::atomic<int> count_{0};
     // Devices refused for lack of room, each logged once.

@@ -75,16 +75,25 @@ void TDevice::StartService() {
             views_.FileNew();
         }
         const std::string chosen = settings_.GetDBFile();
-        if (!sqlite_.Init(chosen)) {
-            return;
-        }
         opened_with_.db_file = chosen;
+        if (!sqlite_.Init(chosen)) {
+            // The bus is listened to all the same: alarms sound, and a change that could not
+            // be recorded is met again at the next answer, once the file can take it.
+            db_waiting_ = true;
+            db_retry_at_ms_ = TComp32::GetMsTime() + static_cast<std::uint64_t>(db_retry_ms_);
+            TLog::Addf(log_, LOG_TYPE_ERROR, "%s: SQLite файл %s не открыт, попытка каждые %g с",
+                       NOT_STORED_TEXT, chosen, db_retry_ms_ / 1000.0);
+        }
     }
-    StoreDevices();
+    if (!db_waiting_) {
+        StoreDevices();
+    }
     TLog::Add(log_, "Запуск ядра Кордея-ТЛ", LOG_TYPE_INFO);
     line_watch_restart_ = true;
     RunCoreThread(true);
-    views_.RecordListSetTimer(true);
+    if (!db_waiting_) {
+        views_.RecordListSetTimer(true);
+    }
     views_.ListViewUpdate();
     views_.TreeViewUpdate();
     running_ = true;
@@ -106,6 +115,25 @@ void TDevice::StoreDevices() {
             sqlite_.UpdateDevice(device);
         }
     }
+}
+
+void TDevice::RetryDatabase(std::uint64_t now_ms) {
+    if (!db_waiting_.load(std::memory_order_acquire) || now_ms < db_retry_at_ms_) {
+        return;
+    }
+    db_retry_at_ms_ = now_ms + static_cast<std::uint64_t>(db_retry_ms_);
+    if (!sqlite_.Init(opened_with_.db_file, true)) {
+        return;
+    }
+    // As at a start, and before this thread can record an event of them.
+    StoreDevices();
+    db_waiting_ = false;
+    TLog::Addf(log_, LOG_TYPE_INFO, "SQLite файл %s открыт, события сохраняются",
+               opened_with_.db_file);
+    views_.RecordListSetTimer(true);
+    views_.ListViewUpdate();
+    views_.TreeViewUpdate();
+    views_.StatusBarUpdate();
 }
 
 void TDevice::StopService() {
@@ -142,6 +170,7 @@ void TDevice::StopService() {
     }
     views_.RecordListSetTimer(false);
     line_silent_ = false;
+    db_waiting_ = false;
     running_ = false;
     TLog::Add(log_, "...остановлен", LOG_TYPE_INFO);
 }

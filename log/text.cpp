@@ -194,6 +194,18 @@ std::size_t Utf8Length(std::string_view utf8) {
     return chars;
 }
 
+bool IsUtf8(std::string_view text) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data() + pos);
+        const std::size_t length = SequenceLength(text.data() + pos, text.size() - pos);
+        if (bytes[0] >= 0x80 && DecodeSequence(bytes, length) == 0) {
+            return false;
+        }
+        pos += length;
+    }
+    return true;
+}
+
 std::string_view TrimRightView(std::string_view text) {
     std::size_t end = text.size();
     while (end > 0 && IsBlank(text[end - 1])) {

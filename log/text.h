@@ -27,6 +27,9 @@ std::string_view Utf8Prefix(std::string_view utf8, std::size_t max_chars);
 // Number of characters (code points) of a UTF-8 text; a broken byte counts as one.
 std::size_t Utf8Length(std::string_view utf8);
 
+// Whether the text is well-formed UTF-8 throughout.
+bool IsUtf8(std::string_view text);
+
 // Removes every leading and trailing character with a code from 0 to 32 (blanks, control
 // characters, line ends). The view form returns a part of its argument: keep that alive.
 std::string Trim(std::string_view text);

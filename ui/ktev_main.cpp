@@ -95,7 +95,8 @@ QString TF_Main::Caption() {
 TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     : QMainWindow(parent), port_(port), program_path_(std::move(options.program_path)),
       program_dir_(DirOf(program_path_).toStdString()),
-      choose_file_(std::move(options.choose_file)), app_(options.app) {
+      choose_file_(std::move(options.choose_file)), app_(options.app),
+      db_retry_ms_(options.db_retry_ms) {
     InitIconResources();
     setWindowTitle(Caption());
     setWindowIcon(Icon("ktev"));
@@ -143,7 +144,8 @@ void TF_Main::CreateParts() {
     links.sqlite = SQLite.get();
     links.sound = Sound.get();
     Record = std::make_unique<TRecord>(links);
-    Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *this, port_, Settings);
+    Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *this, port_, Settings,
+                                       db_retry_ms_);
     CreateViews();
 }
 
@@ -468,7 +470,10 @@ void TF_Main::ListViewUpdateNow() {
 }
 
 void TF_Main::RecordListSetTimer(bool on) {
-    emit RecordListTimerRequested(on);
+    // The bus thread switches the list on when the database it waited for opens, and a stop
+    // that follows must still come last: every request takes the queue, in the order made.
+    QMetaObject::invokeMethod(
+        this, [this, on] { emit RecordListTimerRequested(on); }, Qt::QueuedConnection);
 }
 
 void TF_Main::FileNew() {
@@ -495,6 +500,10 @@ void TF_Main::StatusBarUpdateNow() {
         } else if (Device->IsLineSilent()) {
             // The table's states are stale while nothing is heard: say so instead.
             state = TDevice::LINE_SILENT_TEXT;
+            Record->GetStyle("Fault", style);
+        } else if (Device->IsWaitingForDatabase()) {
+            // Nor while nothing is stored: the table takes a change in once it is recorded.
+            state = TDevice::NOT_STORED_TEXT;
             Record->GetStyle("Fault", style);
         } else {
             state = Device->GetMaxStateText(&style);
@@ -588,11 +597,19 @@ bool TF_Main::FormClose() {
     }
     TimerIniSaveDelay->stop();
     Device->SetService(false);
-    if (!IniSave()) {
+    std::string failure;
+    const bool saved = close_by_signal_ ? WriteIni(failure) : IniSave();
+    // A signal that came while the box of a failed save showed ends the program all the same.
+    if (!saved && !close_by_signal_) {
         return false;
     }
     DestroyParts();
     return true;
+}
+
+void TF_Main::CloseBySignal() {
+    close_by_signal_ = true;
+    close();
 }
 
 bool TF_Main::RunModal(const std::function<void()>& step) {
@@ -778,6 +795,15 @@ TSettingsFileValues TF_Main::CollectSettings() {
 }
 
 bool TF_Main::IniSave() {
+    std::string failure;
+    if (WriteIni(failure)) {
+        return true;
+    }
+    RunModal([&] { app_->ShowErrorBox(failure); });
+    return false;
+}
+
+bool TF_Main::WriteIni(std::string& failure) {
     TLog::Add(Log.get(), "TF_Main::IniSave", LOG_TYPE_DEBUG);
     TProfileFile file(GetIniPath());
     // The last normal geometry stays in the file while the window is maximised or minimised.
@@ -786,9 +812,8 @@ bool TF_Main::IniSave() {
     if (WriteSettingsFile(file, CollectSettings(), normal)) {
         return true;
     }
-    const std::string text = "Unable to write to " + GetIniPath();
-    TLog::Add(Log.get(), text, LOG_TYPE_ERROR);
-    RunModal([&] { app_->ShowErrorBox(text); });
+    failure = "Unable to write to " + GetIniPath();
+    TLog::Add(Log.get(), failure, LOG_TYPE_ERROR);
     return false;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "device/device.h"
 #include "device/device_views.h"
 #include "log/program_path.h"
 #include "records/message_style.h"
@@ -30,7 +31,6 @@ class QTimer;
 class QToolBar;
 class QTreeView;
 class TAppControl;
-class TDevice;
 class TDeviceTreeUi;
 class TF_Setup;
 class TKordeya32;
@@ -63,6 +63,8 @@ struct TF_MainOptions {
     TAppControl* app = nullptr;
     // Null: the Qt file dialogs.
     TFileChooser choose_file;
+    // How often the service tries again a database that failed at its start.
+    int db_retry_ms = TDevice::DB_RETRY_MS;
 };
 
 // The menu items and tool buttons, named as the window design names them.
@@ -133,8 +135,12 @@ public:
     // service starts next in the event loop when IsAutoRun is on.
     void FormShow();
     // The closing order: no delayed save, service stopped, settings saved, parts destroyed.
-    // False when the settings could not be saved: the parts stay and the window stays open.
+    // False when the settings could not be saved: the parts stay and the window stays open,
+    // unless a signal asked for the close.
     bool FormClose();
+    // SIGINT or SIGTERM: the window closes in its order and the program ends, whatever the
+    // settings save does (a failed save is logged; nobody may be there to answer a box).
+    void CloseBySignal();
 
     void MM_File_NewClick();
     void MM_File_OpenClick();
@@ -144,7 +150,7 @@ public:
 
     // --- The settings file.
     void IniLoad();
-    // False (and the error shown) when a key could not be written.
+    // False (and the error shown) when the file could not be written.
     bool IniSave();
     void TimerIniSaveDelayStart();
     void TimerIniSaveDelayTimer();
@@ -229,6 +235,8 @@ private:
     void ChooseDBFile(bool save);
     void ApplySettings(const TSettingsFileValues& values);
     TSettingsFileValues CollectSettings();
+    // IniSave without its box: the failure is logged; the text is the box's.
+    bool WriteIni(std::string& failure);
     int TreeViewWidth() const;
     int RichEditHeight() const;
     // Runs a step that shows a modal dialog or box. A close asked for meanwhile ends the
@@ -241,6 +249,7 @@ private:
     TFileChooser choose_file_;
     std::unique_ptr<TQtAppControl> own_app_;
     TAppControl* app_;
+    int db_retry_ms_;
     TF_Setup* setup_ = nullptr;
 
     TMainActions actions_;
@@ -267,6 +276,7 @@ private:
     bool shown_ = false;
     int modal_depth_ = 0;
     bool close_requested_ = false;
+    bool close_by_signal_ = false;
 
     std::atomic<bool> status_bar_pending_{false};
     std::atomic<bool> tree_view_pending_{false};

@@ -1,10 +1,11 @@
 #include "ui/signal_close.h"
 
 #include <QSocketNotifier>
-#include <QWidget>
 #include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "ui/ktev_main.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ int signal_fds[2] = {-1, -1};
 
 } // namespace
 
-TSignalClose::TSignalClose(QWidget* window) : window_(window) {
+TSignalClose::TSignalClose(TF_Main* window) : window_(window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signal_fds) != 0) {
         return;
     }
@@ -58,6 +59,6 @@ void TSignalClose::Activated() {
     while (::read(signal_fds[1], bytes, sizeof bytes) > 0) {
     }
     if (window_) {
-        window_->close();
+        window_->CloseBySignal();
     }
 }

@@ -1,21 +1,22 @@
 #pragma once
 
-// SIGINT and SIGTERM close a window in its normal order: the signal handler only writes a byte
-// into a socket pair, and the GUI thread, woken by a socket notifier, closes the window.
+// SIGINT and SIGTERM close the main window in its normal order and end the program: the signal
+// handler only writes a byte into a socket pair, and the GUI thread, woken by a socket
+// notifier, closes the window.
 
 #include <QObject>
 #include <QPointer>
 #include <csignal>
 
 class QSocketNotifier;
-class QWidget;
+class TF_Main;
 
 class TSignalClose final : public QObject {
     Q_OBJECT
 
 public:
     // One at a time in the process: it owns the two signals' handlers until it is destroyed.
-    explicit TSignalClose(QWidget* window);
+    explicit TSignalClose(TF_Main* window);
     ~TSignalClose() override;
     TSignalClose(const TSignalClose&) = delete;
     TSignalClose& operator=(const TSignalClose&) = delete;
@@ -27,7 +28,7 @@ private:
     static void Handler(int signal);
     void Activated();
 
-    QPointer<QWidget> window_;
+    QPointer<TF_Main> window_;
     QSocketNotifier* notifier_ = nullptr;
     struct sigaction old_int_ {};
     struct sigaction old_term_ {};

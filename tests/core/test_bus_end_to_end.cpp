@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -275,6 +276,43 @@ TEST_F(BusEndToEnd, RemoteCommandReachesTheDeviceAtTheNextTurnAndIsAcknowledged)
     EXPECT_TRUE(got.answered);
     ASSERT_TRUE(Eventually([this] { return CountRecords(0x11111111, LINE_ON_OFF, 0x20201) == 1; }));
     EXPECT_FALSE(device->remote_command.pending);
+}
+
+// Id 0 is a device's like any other: its row is stored, so its records are listed with its
+// name, and its acknowledgements count.
+TEST_F(BusEndToEnd, DeviceIdZeroIsListedAndAcknowledgedLikeAnyOther) {
+    sim.Stop();
+    scenario.devices = {Panel(1, 0, 4, 0), Panel(2, PANEL_2, 4, 0)};
+    ASSERT_TRUE(StartSim());
+    device->SetService(true);
+    ASSERT_TRUE(Eventually([this] {
+        return device->GetCount() == 2 && device->GetItem(0)->info_complete &&
+               device->GetItem(1)->info_complete;
+    }));
+    EXPECT_EQ(CountRecords(0, FIND_NEW_DEVICE), 1);
+    device->remote_command.device_id = 0;
+    device->remote_command.address = 1;
+    device->remote_command.index = 2;
+    device->SetRemoteCommand(REMOTE_LINE_STATE, 3, 0); // "-- Выключить ШС" on loop 3
+    ASSERT_TRUE(Eventually([this] { return CountRecords(0, LINE_ON_OFF, 0x20200) == 1; }));
+
+    std::vector<TRecordRow> rows(100);
+    int count = static_cast<int>(rows.size());
+    ASSERT_TRUE(sqlite->SelectRecords(0, count, rows));
+    const std::vector<StoredRecord> stored = Records();
+    EXPECT_EQ(count, static_cast<int>(stored.size())) << "every record is listed";
+    int listed_zero = 0;
+    for (int i = 0; i < count; ++i) {
+        const TRecordRow& row = rows[static_cast<std::size_t>(i)];
+        if (row.device_id == 0) {
+            ++listed_zero;
+            EXPECT_STREQ(row.const_name, Utf8ToCp1251("Прибор-1").c_str());
+        }
+    }
+    EXPECT_EQ(listed_zero, static_cast<int>(std::count_if(
+                               stored.begin(), stored.end(),
+                               [](const StoredRecord& r) { return r.device_id == 0; })));
+    EXPECT_GE(listed_zero, 3);
 }
 
 TEST_F(BusEndToEnd, SilentDeviceIsLostOnceAndRecoversOnce) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 #include <thread>
@@ -113,6 +114,20 @@ std::vector<int> ReferencePage(RawDb& raw, int mask, int offset, int count) {
     }
     return ids;
 }
+
+// The process works in a folder for as long as the object lives.
+class InFolder {
+public:
+    explicit InFolder(const std::string& folder) : before_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() { std::filesystem::current_path(before_); }
+    InFolder(const InFolder&) = delete;
+    InFolder& operator=(const InFolder&) = delete;
+
+private:
+    std::filesystem::path before_;
+};
 
 class Database : public ::testing::Test {
 protected:
@@ -464,6 +479,62 @@ TEST_F(Database, AMissingFolderOrAFileThatIsNoDatabaseFailsUntilRepaired) {
     EXPECT_FALSE(db.Init(""));
     EXPECT_TRUE(Logged("[14] unable to open database file"));
     EXPECT_FALSE(db.Init(dir.path())) << "a folder is no database file";
+}
+
+// The name is a file's, whatever it looks like: SQLite would take "file:..." for a URI that may
+// ask for a database in memory, and ":memory:" for one, and report every record stored while
+// nothing reaches the disk.
+TEST_F(Database, ANameIsAlwaysThePathOfAFile) {
+    {
+        // Relative names are the working folder's: the test's own for a while.
+        InFolder here(dir.path());
+        for (const std::string name : {"file:records.db?mode=memory", ":memory:"}) {
+            ASSERT_TRUE(db.Init(name)) << name;
+            ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+            ASSERT_TRUE(db.InsertRecord(Record(1, 3)));
+            db.Close();
+            RawDb raw(dir.file(name));
+            EXPECT_EQ(raw.Value("SELECT count( * ) FROM record;"), "1") << name;
+        }
+    }
+    // A URI with an absolute path names a file in a folder "file:" that is not there.
+    EXPECT_FALSE(db.Init("file:" + path + "?mode=memory"));
+    EXPECT_TRUE(Logged("[14] unable to open database file"));
+}
+
+// Another program's database is not ours to change: no table, index or journal mode is written
+// into it, and the log names the file and says why.
+TEST_F(Database, AnotherProgramsDatabaseIsNeverWritten) {
+    const auto refused = [&](const std::string& schema, const std::string& why) {
+        std::remove(path.c_str());
+        {
+            RawDb other(path);
+            ASSERT_EQ(other.Exec(schema), SQLITE_OK) << schema;
+        }
+        const std::string bytes = ReadWholeFile(path);
+        Lines();
+        EXPECT_FALSE(db.Init(path));
+        EXPECT_FALSE(db.IsActive());
+        EXPECT_TRUE(Logged("SQLite файл " + path + " не является базой записей: " + why));
+        EXPECT_TRUE(ReadWholeFile(path) == bytes) << "written: " << schema;
+    };
+    refused("CREATE TABLE `users` ( `id` INTEGER PRIMARY KEY, `name` TEXT );",
+            "нет таблиц `record` и `device`");
+    refused("CREATE TABLE `record` ( `id` INTEGER PRIMARY KEY, `device_id` INTEGER, `utime` "
+            "INTEGER, `type` INTEGER, `value` INTEGER );",
+            "нет таблицы `device`");
+    refused("CREATE TABLE `record` ( `id` INTEGER PRIMARY KEY, `text` TEXT ); CREATE TABLE "
+            "`device` ( `id` INTEGER PRIMARY KEY, `name` TEXT );",
+            "у таблицы `record` другие поля");
+    // A file of ours with a table of someone else's beside it is still ours.
+    std::remove(path.c_str());
+    ASSERT_TRUE(db.Init(path));
+    db.Close();
+    {
+        RawDb other(path);
+        ASSERT_EQ(other.Exec("CREATE TABLE `notes` ( `text` TEXT );"), SQLITE_OK);
+    }
+    EXPECT_TRUE(db.Init(path));
 }
 
 TEST_F(Database, ADamagedPageEndsTheReadWithTheRowsBeforeIt) {

@@ -373,7 +373,6 @@ TEST_F(DeviceHandlers, OwnFramesHeardBackChangeNothing) {
     device->remote_command.index = 1;
     device->SetRemoteCommand(REMOTE_RESET_LINE, 3, 0xFF);
     auto bus = std::make_unique<TDevice::TBusState>();
-    std::memset(bus.get(), 0, sizeof(TDevice::TBusState));
     bus->seen_target = ID;
     bus->seen_address = 9;
     bus->seen_time = 1700000000;

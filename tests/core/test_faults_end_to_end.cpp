@@ -7,6 +7,7 @@
 #include "support/bus_fixture.h"
 #include "support/fault_vfs.h"
 #include "support/locker_process.h"
+#include "support/tiny_disk.h"
 #include "support/without_file_override.h"
 #include "ui/settings/settings_file.h"
 
@@ -126,9 +127,8 @@ TEST_F(DatabaseFaults, DiskFull) {
 }
 
 // A file made read-only while the program runs is still written through the descriptors SQLite
-// holds; it shows at the next service start, which fails with a clear line until the file may
-// be written again.
-TEST_F(DatabaseFaults, FileMadeReadOnlyStopsTheNextStartUntilMended) {
+// holds; it shows at the next service start, which says so and waits for the file.
+TEST_F(DatabaseFaults, FileMadeReadOnlyIsWaitedForAtTheNextStart) {
     device->SetService(false);
     ASSERT_TRUE(Inject(TSimAction::Power, 1, 0, 0)); // happens while the service is stopped
     ASSERT_EQ(::chmod(db_path.c_str(), 0444), 0);
@@ -136,12 +136,15 @@ TEST_F(DatabaseFaults, FileMadeReadOnlyStopsTheNextStartUntilMended) {
         // Start and stop run on this thread, so only it must lose root's right to write.
         WithoutFileOverride read_only;
         device->SetService(true);
-        EXPECT_FALSE(device->IsRunning());
-        EXPECT_TRUE(LogHas(LOG_TYPE_FATAL, "[8] attempt to write a readonly database"));
+        EXPECT_TRUE(device->IsRunning());
+        EXPECT_TRUE(device->IsWaitingForDatabase());
+        EXPECT_TRUE(LogHas(LOG_TYPE_ERROR, "[8] attempt to write a readonly database"));
         ASSERT_EQ(::chmod(db_path.c_str(), 0644), 0);
+        device->SetService(false);
         device->SetService(true);
     }
     ASSERT_TRUE(device->IsRunning());
+    EXPECT_FALSE(device->IsWaitingForDatabase());
     EXPECT_TRUE(Eventually([this] { return CountRecords(PANEL_1, DEVICE_POWER, 0) == 1; }));
 }
 
@@ -317,4 +320,33 @@ TEST_F(SettingsFileFaults, AnOversizedFileIsNeitherReadNorOverwritten) {
     EXPECT_TRUE(SameValues(read, defaults));
     EXPECT_FALSE(WriteSettingsFile(file, read, true));
     EXPECT_EQ(ReadWholeFile(path).size(), huge.size()) << "the file is kept for its owner to mend";
+}
+
+// A save on a full disk fails and leaves the file whole: the new text would need more room than
+// the old file's, which a rewrite in place gives up first and then cuts off at.
+TEST_F(SettingsFileFaults, ASaveOnAFullDiskLeavesTheFileAsItWas) {
+    TinyDisk disk(dir.file("disk"));
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs needs CAP_SYS_ADMIN";
+    }
+    const std::string ini = dir.file("disk/ktev.ini");
+    const std::string before = "; " + std::string(4000, '-') + "\r\n[Setup]\r\nComNum=5\r\n";
+    ASSERT_TRUE(ReplaceFile(ini, before));
+    const std::string filler = dir.file("disk/filler");
+    {
+        std::ofstream out(filler, std::ios::binary);
+        while (out << std::string(1024, 'f') << std::flush) {
+        }
+    }
+    TProfileFile file(ini);
+    TSettingsFileValues values = ReadSettingsFile(file, default_db);
+    ASSERT_EQ(values.setup.com_num, 5);
+    values.setup.com_num = 7;
+    EXPECT_FALSE(WriteSettingsFile(file, values, true));
+    EXPECT_TRUE(ReadWholeFile(ini) == before) << "cut to " << ReadWholeFile(ini).size() << " bytes";
+
+    ASSERT_EQ(std::remove(filler.c_str()), 0);
+    ASSERT_TRUE(WriteSettingsFile(file, values, true));
+    EXPECT_EQ(ReadSettingsFile(TProfileFile(ini), default_db).setup.com_num, 7);
+    EXPECT_TRUE(ReadWholeFile(ini).starts_with(before.substr(0, 4004)));
 }

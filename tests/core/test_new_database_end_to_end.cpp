@@ -10,11 +10,13 @@
 
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
 constexpr std::uint32_t PANEL_1 = 0x11111111;
+constexpr std::uint32_t PANEL_3 = 0x33333333;
 
 // Each row of a query on a database file, its columns as text.
 std::vector<std::vector<std::string>> Rows(const std::string& path, const std::string& sql) {
@@ -36,10 +38,15 @@ std::vector<std::vector<std::string>> Rows(const std::string& path, const std::s
     return rows;
 }
 
+// A file that cannot be opened at a start is tried again this often: a test sees several tries.
+constexpr int RETRY_MS = 200;
+
 class NewDatabase : public BusFixture {
 protected:
     void SetUp() override {
         BusFixture::SetUp();
+        device =
+            std::make_unique<TDevice>(log.get(), *record, *sqlite, views, port, settings, RETRY_MS);
         device->SetService(true);
         ASSERT_TRUE(Eventually([this] { return AllComplete(); }));
     }
@@ -105,5 +112,43 @@ TEST_F(NewDatabase, AFileUsedBeforeTakesTheNamesTheDevicesGaveSince) {
     RestartOn(first);
     EXPECT_EQ(DeviceRow(first, PANEL_1), "Прибор-1 / Касса");
     EXPECT_EQ(Rows(first, "SELECT * FROM `device`").size(), 3u) << "no device twice";
+    EveryRecordIsShown();
+}
+
+// A start on a file that cannot be opened (here a folder stands where it should be) keeps the
+// bus listened to: an alarm met meanwhile sounds, the status says that nothing is stored, and
+// the file is tried again. Once it opens, the devices go in first and the change is recorded.
+TEST_F(NewDatabase, AFileThatCannotBeOpenedIsWaitedForAndTheChangesMetMeanwhileAreRecorded) {
+    const std::string later = dir.file("later.db");
+    ASSERT_EQ(::mkdir(later.c_str(), 0755), 0);
+    log->IsLogDebug = true;
+    RestartOn(later);
+    EXPECT_TRUE(device->IsWaitingForDatabase());
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "События не сохраняются: SQLite файл " + later +
+                                           " не открыт, попытка каждые 0.2 с"),
+              1);
+    views.Take();
+    sound->SetSound(SOUND_OFF);
+    ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, 3));
+    ASSERT_TRUE(Eventually([this] { return sound->GetSound() == SOUND_ALERT; }));
+    ASSERT_TRUE(Eventually([this] { return CountLog(LOG_TYPE_DEBUG, "TSQLite::Init") >= 4; }));
+    log->IsLogDebug = false;
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "[14] unable to open database file"), 1)
+        << "each try that fails the same way is not logged again";
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "SQLite не активна"), 1) << "once, not at every answer";
+    EXPECT_EQ(static_cast<int>(device->GetItem(device->FindDevice(PANEL_3))->battery), 0)
+        << "the table waits for the change to be recorded";
+    EXPECT_EQ(views.Take().find('+'), std::string::npos) << "the record list stays off";
+
+    ASSERT_EQ(::rmdir(later.c_str()), 0);
+    ASSERT_TRUE(Eventually([this] { return !device->IsWaitingForDatabase(); }));
+    db_path = later;
+    EXPECT_EQ(Rows(later, "SELECT * FROM `device`").size(), 3u);
+    ASSERT_TRUE(Eventually([this] { return CountRecords(PANEL_3, DEVICE_BATTERY, 3) == 1; }));
+    EXPECT_TRUE(LogHas(LOG_TYPE_INFO, "SQLite файл " + later + " открыт, события сохраняются"));
+    EXPECT_NE(views.Take().find('+'), std::string::npos) << "the record list is switched on";
+    ASSERT_TRUE(Inject(TSimAction::Battery, 3, 0, 0));
+    ASSERT_TRUE(Eventually([this] { return CountRecords(PANEL_3, DEVICE_BATTERY, 0) == 1; }));
+    EXPECT_EQ(CountRecords(PANEL_3, DEVICE_BATTERY, 3), 1);
     EveryRecordIsShown();
 }

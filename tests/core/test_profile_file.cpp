@@ -231,6 +231,35 @@ TEST_F(ProfileFileTest, UnwritablePlacesFailTheWrite) {
     EXPECT_FALSE(not_a_file.WriteInteger("Setup", "ComNum", 1));
 }
 
+// An editor may save the file as UTF-8 with a byte-order mark: the mark hides no section, the
+// text reads as UTF-8, and a write keeps the file UTF-8 with its mark.
+TEST_F(ProfileFileTest, AByteOrderMarkHidesNoSectionAndSaysHowTheFileReads) {
+    WriteFile(path_, "\xEF\xBB\xBF[Setup]\r\nComNum=5\r\nDBFile=/srv/архив.db\r\n");
+    TProfileFile ini(path_);
+    EXPECT_EQ(ini.ReadInteger("Setup", "ComNum", 0), 5);
+    EXPECT_EQ(ini.ReadString("setup", "dbfile", ""), "/srv/архив.db");
+    ASSERT_TRUE(ini.WriteInteger("Setup", "ComNum", 7));
+    ASSERT_TRUE(ini.WriteString("Журнал", "Файл", "/srv/журнал.log"));
+    EXPECT_EQ(ReadFile(path_), "\xEF\xBB\xBF[Setup]\r\nComNum=7\r\nDBFile=/srv/архив.db\r\n"
+                               "[Журнал]\r\nФайл=/srv/журнал.log\r\n");
+    // Values are cut by characters, never inside one.
+    std::string long_value;
+    for (int i = 0; i < 3000; ++i) {
+        long_value += "ж";
+    }
+    WriteFile(path_, "\xEF\xBB\xBF[S]\r\nk=" + long_value + "\r\n");
+    const std::string cut = TProfileFile(path_).ReadString("S", "k", "");
+    EXPECT_EQ(cut, long_value.substr(0, 2 * TProfileFile::MaxValueChars));
+
+    // A mark before Windows-1251 text is skipped all the same, and kept.
+    WriteFile(path_, "\xEF\xBB\xBF[Setup]\r\nDBFile=" + Utf8ToCp1251("/srv/архив.db") + "\r\n");
+    TProfileFile cp1251(path_);
+    EXPECT_EQ(cp1251.ReadString("Setup", "DBFile", ""), "/srv/архив.db");
+    ASSERT_TRUE(cp1251.WriteInteger("Setup", "ComNum", 3));
+    EXPECT_EQ(ReadFile(path_), "\xEF\xBB\xBF[Setup]\r\nDBFile=" + Utf8ToCp1251("/srv/архив.db") +
+                                   "\r\nComNum=3\r\n");
+}
+
 TEST_F(ProfileFileTest, GarbageNeverBreaksTheReaderOrIsLostByAWrite) {
     std::mt19937 random(12345);
     std::string garbage;

@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
 #include "log/program_path.h"
+#include "log/text.h"
 #include "support/catalogue_fixture.h"
 
 namespace {
@@ -141,6 +143,21 @@ TEST_F(CatalogueTest, FormattingWhileTheFileChangesSeesWholeVersions) {
         thread.join();
     }
     EXPECT_EQ(wrong.load(), 0);
+}
+
+// An editor may save the catalogue as UTF-8 with a byte-order mark: its first section and
+// every text read as they are meant.
+TEST_F(CatalogueTest, AUtf8CatalogueWithAByteOrderMarkLoadsWhole) {
+    const std::string shipped = ReadWholeFile(ProgramDir() + "/TevMessages.ini");
+    const std::string sections = shipped.substr(shipped.find("[FIND_NEW_DEVICE]"));
+    std::ofstream(CataloguePath(), std::ios::binary) << "\xEF\xBB\xBF" << Cp1251ToUtf8(sections);
+    const auto record = Load();
+    EXPECT_TRUE(app_.boxes.empty());
+    EXPECT_EQ(record->GetTypeName(FIND_NEW_DEVICE), "Новое устройство");
+    TMessageStyle style;
+    std::string text;
+    EXPECT_TRUE(record->GetRecordMessage(LINE_STATE, 0x2000E, true, style, text));
+    EXPECT_EQ(text, "ШС 3: Тревога");
 }
 
 // The catalogue that ships with the program, copied beside the tests by the build.

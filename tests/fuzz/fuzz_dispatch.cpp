@@ -82,7 +82,7 @@ public:
             NewState();
         }
         ++inputs_;
-        std::memset(bus_.get(), 0, sizeof(TDevice::TBusState));
+        *bus_ = TDevice::TBusState{};
         fx_->device->remote_command.pending = false;
         fx_->pane.lines.clear();
         fx_->views.Take();

@@ -58,6 +58,18 @@ class ProgramEnd(unittest.TestCase):
         self.assertEqual(con.execute("PRAGMA integrity_check").fetchone()[0], "ok")
         con.close()
 
+    def test_sigterm_ends_the_program_when_the_settings_cannot_be_saved(self):
+        self.wait_for_burst()
+        # A folder where the settings file should be: nobody can write it, root included.
+        ini = self.ws.folder / "ktev.ini"
+        ini.unlink()
+        ini.mkdir()
+        self.ws.signal(signal.SIGTERM)
+        self.assertEqual(self.ws.wait(60), 0)
+        log = self.ws.log_text()
+        self.assertIn("Unable to write to %s" % ini, log)
+        self.assertIn("...остановлен", log)
+
     def test_sigkill_in_a_burst_keeps_every_committed_record(self):
         self.wait_for_burst()
         seen = records(self.ws.db_path)

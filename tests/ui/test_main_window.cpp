@@ -25,6 +25,7 @@
 #include "buslink/state_codes.h"
 #include "device/device.h"
 #include "sim/bus_sim.h"
+#include "ui/record_list_view.h"
 #include "ui/signal_close.h"
 
 namespace {
@@ -422,6 +423,29 @@ private slots:
         f.main->Actions().MM_Service_Start->trigger();
         QVERIFY(f.main->GetDevice()->IsRunning());
         QTRY_COMPARE(f.main->windowTitle(), title("second.db"));
+    }
+
+    void aDatabaseThatCannotBeOpenedIsShownAndWaitedFor() {
+        WindowFixture f;
+        f.db_retry_ms = 200;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        // A folder stands where the file should be.
+        const std::string later = f.Path("later.db");
+        QVERIFY(QDir().mkpath(QString::fromStdString(later)));
+        f.Start(ManualStart + "DBFile=" + later + "\n");
+        f.main->Actions().MM_Service_Start->trigger();
+        QTRY_COMPARE(f.main->StatusBarText(3), QStringLiteral("События не сохраняются"));
+        QCOMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        QVERIFY(f.LogHasInOrder({"События не сохраняются: SQLite файл " + later + " не открыт"}));
+
+        // Once the file can be made, the panel's records show and so does its state.
+        QVERIFY(QDir(QString::fromStdString(later)).removeRecursively());
+        QTRY_VERIFY_WITH_TIMEOUT(f.main->GetRecordList()->Model().rowCount() > 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.main->StatusBarText(3),
+                                  QString::fromStdString(f.main->GetDevice()->GetMaxStateText()),
+                                  20000);
+        QVERIFY(f.LogHasInOrder({"SQLite файл " + later + " открыт, события сохраняются"}));
     }
 
     void requestsFromOtherThreadsMergeIntoOneQueuedCall() {

@@ -150,6 +150,24 @@ private slots:
         QCOMPARE(Value(ini, "Panels", "ToolButtons"), std::string("1"));
     }
 
+    void aFileSavedAsUtf8WithAByteOrderMarkKeepsItsFirstSection() {
+        WindowFixture f;
+        PtyPort port(f.PortsDir(), 9);
+        std::ofstream(f.IniPath(), std::ios::binary)
+            << "\xEF\xBB\xBF[Setup]\r\nComNum=9\r\nIsAutoRun=0\r\nDBFile=/srv/ktev/архив.db\r\n";
+        f.Create();
+        f.Show();
+        QCOMPARE(f.setup->GetComNum(), 9);
+        QCOMPARE(f.setup->EditDBFile->text(), QStringLiteral("/srv/ktev/архив.db"));
+        QVERIFY(f.main->close());
+        // Still UTF-8 with its mark, and one section Setup.
+        std::ifstream in(f.IniPath(), std::ios::binary);
+        const std::string ini(std::istreambuf_iterator<char>(in), {});
+        QVERIFY(ini.starts_with("\xEF\xBB\xBF[Setup]\r\nComNum=9\r\n"));
+        QCOMPARE(ini.find("[Setup]", 1), ini.rfind("[Setup]"));
+        QCOMPARE(Value(ini, "Setup", "DBFile"), std::string("/srv/ktev/архив.db"));
+    }
+
     void aDamagedFileDoesNoHarm() {
         WindowFixture f;
         f.Start("[Options]\nWindowsWidth=2147483647\nWindowsHeight=-5\nWindowsTop=-2147483648\n"

@@ -88,6 +88,7 @@ public:
         TF_MainOptions options;
         options.program_path = Path("ktev");
         options.app = &app;
+        options.db_retry_ms = db_retry_ms;
         options.choose_file = [this](const TFileChoice& choice, QString& chosen) {
             choices.push_back(choice);
             if (answers.empty()) {
@@ -163,6 +164,8 @@ public:
     // What the file dialogs were asked and what they answer next (an empty answer cancels).
     std::vector<TFileChoice> choices;
     std::deque<QString> answers;
+    // How often the service tries again a database that failed at its start.
+    int db_retry_ms = TDevice::DB_RETRY_MS;
     std::unique_ptr<TF_Main> main;
     std::unique_ptr<TF_Setup> setup;
 

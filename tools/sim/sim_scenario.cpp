@@ -383,9 +383,8 @@ bool CheckDevices(const std::vector<TSimDeviceConfig>& devices, std::string& err
             error = name + ": address " + std::to_string(d.address) + " is reserved";
         } else if (!addresses.insert(d.address).second) {
             error = name + ": address " + std::to_string(d.address) + " is taken";
-        } else if (d.id == 0 || !ids.insert(d.id).second) {
-            error =
-                name + ": id " + std::to_string(d.id) + (d.id == 0 ? " is reserved" : " is taken");
+        } else if (!ids.insert(d.id).second) {
+            error = name + ": id " + std::to_string(d.id) + " is taken";
         } else if (d.lines > simlimits::MAX_LINES || d.relays > simlimits::MAX_RELAYS ||
                    d.sensors > simlimits::MAX_SENSORS) {
             error = name + ": at most 256 loops, 128 relays and 255 sensors";

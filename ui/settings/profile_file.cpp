@@ -1,6 +1,7 @@
 #include "ui/settings/profile_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,9 +39,8 @@ std::string Fold(std::string_view name) {
     return folded;
 }
 
-std::string FoldName(std::string_view cp1251) {
-    return Fold(Cp1251ToUtf8(TrimView(cp1251)));
-}
+// A file that begins with it is UTF-8 if the rest is.
+constexpr std::string_view Bom = "\xEF\xBB\xBF";
 
 bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -173,6 +173,8 @@ bool TProfileFile::Load() {
     sections_.clear();
     loaded_ = false;
     readable_ = true;
+    bom_ = false;
+    utf8_ = false;
     id_ = Identify(path_);
     if (!id_.exists) {
         return false;
@@ -206,7 +208,10 @@ bool TProfileFile::Load() {
     if (!ok) {
         return false;
     }
-    std::size_t begin = 0;
+    // A mark left there by an editor must not hide the first section.
+    bom_ = data.starts_with(Bom);
+    utf8_ = bom_ && IsUtf8(std::string_view(data).substr(Bom.size()));
+    std::size_t begin = bom_ ? Bom.size() : 0;
     while (begin < data.size()) {
         std::size_t end = data.find_first_of("\r\n", begin);
         if (end == std::string::npos) {
@@ -237,7 +242,8 @@ void TProfileFile::Parse() {
             const std::size_t close = line.find(']');
             const std::string_view name = line.substr(
                 1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-            const auto [it, inserted] = sections_.try_emplace(FoldName(name), TSection{i, {}});
+            const auto [it, inserted] =
+                sections_.try_emplace(Fold(ToUtf8(TrimView(name))), TSection{i, {}});
             // A repeated section is ignored: the first one counts.
             current = inserted ? &it->second : nullptr;
             continue;
@@ -246,15 +252,16 @@ void TProfileFile::Parse() {
         if (current == nullptr || equals == std::string_view::npos) {
             continue;
         }
-        std::string key = FoldName(line.substr(0, equals));
+        std::string key = Fold(ToUtf8(TrimView(line.substr(0, equals))));
         if (key.empty()) {
             continue;
         }
         current->last_line = i;
-        // One byte is one character in Windows-1251, so the cut can come before converting.
+        // Cut by characters before converting: a byte each in Windows-1251.
+        const std::string_view value = TrimView(line.substr(equals + 1));
         const std::string_view raw =
-            TrimView(TrimView(line.substr(equals + 1)).substr(0, MaxValueChars));
-        current->keys.try_emplace(std::move(key), TKey{i, Cp1251ToUtf8(raw)});
+            TrimView(utf8_ ? Utf8Prefix(value, MaxValueChars) : value.substr(0, MaxValueChars));
+        current->keys.try_emplace(std::move(key), TKey{i, ToUtf8(raw)});
     }
 }
 
@@ -298,56 +305,71 @@ bool TProfileFile::ReadBool(std::string_view section, std::string_view key, bool
 
 bool TProfileFile::WriteString(std::string_view section, std::string_view key,
                                std::string_view value) {
-    if (!IsValidName(section, false) || !IsValidName(key, true)) {
-        return false;
+    const TProfileValue one[] = {{section, key, std::string(value)}};
+    return WriteStrings(one);
+}
+
+bool TProfileFile::WriteStrings(std::span<const TProfileValue> values) {
+    for (const TProfileValue& v : values) {
+        if (!IsValidName(v.section, false) || !IsValidName(v.key, true)) {
+            return false;
+        }
     }
     ReloadIfChanged();
     if (!readable_) {
         return false;
     }
-    std::string text = Utf8ToCp1251(value);
+    std::vector<std::string> lines = lines_;
+    std::vector<std::string> ends = ends_;
+    for (const TProfileValue& v : values) {
+        Put(v.section, v.key, v.value);
+    }
+    if (!Save()) {
+        // The copy keeps what the file still holds.
+        lines_ = std::move(lines);
+        ends_ = std::move(ends);
+        Parse();
+        return false;
+    }
+    id_ = Identify(path_);
+    loaded_ = true;
+    return true;
+}
+
+void TProfileFile::Put(std::string_view section, std::string_view key, std::string_view value) {
+    std::string text = FromUtf8(value);
     for (char& c : text) {
         if (c == '\r' || c == '\n') {
             c = ' ';
         }
     }
-    std::vector<std::string> lines = lines_;
-    std::vector<std::string> ends = ends_;
     const auto s = sections_.find(Fold(TrimView(section)));
     if (s != sections_.end()) {
         const auto k = s->second.keys.find(Fold(TrimView(key)));
         if (k != s->second.keys.end()) {
             // Keep the key as the file spells it.
-            const std::string_view line = TrimView(lines[k->second.line]);
-            lines[k->second.line] =
+            const std::string_view line = TrimView(lines_[k->second.line]);
+            lines_[k->second.line] =
                 std::string(TrimView(line.substr(0, line.find('=')))) + "=" + text;
         } else {
             const std::size_t after = s->second.last_line;
-            if (ends[after].empty()) {
-                ends[after] = "\r\n";
+            if (ends_[after].empty()) {
+                ends_[after] = "\r\n";
             }
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1),
-                         Utf8ToCp1251(TrimView(key)) + "=" + text);
-            ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(after + 1), "\r\n");
+            lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(after + 1),
+                          FromUtf8(TrimView(key)) + "=" + text);
+            ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(after + 1), "\r\n");
         }
     } else {
-        if (!ends.empty() && ends.back().empty()) {
-            ends.back() = "\r\n";
+        if (!ends_.empty() && ends_.back().empty()) {
+            ends_.back() = "\r\n";
         }
-        lines.push_back("[" + Utf8ToCp1251(TrimView(section)) + "]");
-        ends.emplace_back("\r\n");
-        lines.push_back(Utf8ToCp1251(TrimView(key)) + "=" + text);
-        ends.emplace_back("\r\n");
+        lines_.push_back("[" + FromUtf8(TrimView(section)) + "]");
+        ends_.emplace_back("\r\n");
+        lines_.push_back(FromUtf8(TrimView(key)) + "=" + text);
+        ends_.emplace_back("\r\n");
     }
-    if (!Save(lines, ends)) {
-        return false;
-    }
-    lines_ = std::move(lines);
-    ends_ = std::move(ends);
     Parse();
-    id_ = Identify(path_);
-    loaded_ = true;
-    return true;
 }
 
 bool TProfileFile::WriteInteger(std::string_view section, std::string_view key,
@@ -359,20 +381,43 @@ bool TProfileFile::WriteBool(std::string_view section, std::string_view key, boo
     return WriteString(section, key, value ? "1" : "0");
 }
 
-bool TProfileFile::Save(const std::vector<std::string>& lines,
-                        const std::vector<std::string>& ends) {
-    std::string data;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        data += lines[i];
-        data += ends[i];
+bool TProfileFile::Save() const {
+    std::string data(bom_ ? Bom : std::string_view());
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        data += lines_[i];
+        data += ends_[i];
     }
     if (data.size() > MaxFileSize) {
         return false;
     }
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Replaced whole, never cut in the middle: the new text goes to a file beside the old one
+    // (beside the file a link names, so the link stays) and is renamed over it once it is on
+    // the disk.
+    std::string target = path_;
+    if (char* real = ::realpath(path_.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    struct stat st {};
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    std::string temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    const bool written = WriteAll(fd, data);
-    return ::close(fd) == 0 && written;
+    bool saved = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+    saved = ::close(fd) == 0 && saved;
+    saved = saved && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!saved) {
+        ::unlink(temp.c_str());
+    }
+    return saved;
+}
+
+std::string TProfileFile::ToUtf8(std::string_view raw) const {
+    return utf8_ ? std::string(raw) : Cp1251ToUtf8(raw);
+}
+
+std::string TProfileFile::FromUtf8(std::string_view text) const {
+    return utf8_ ? std::string(text) : Utf8ToCp1251(text);
 }

@@ -1,5 +1,7 @@
 #include "ui/settings/settings_file.h"
 
+#include <vector>
+
 namespace {
 
 constexpr std::string_view OPTIONS = "Options";
@@ -49,15 +51,15 @@ void Read(const TProfileFile& file, std::string_view section, std::string_view k
     value = file.ReadString(section, key, value);
 }
 
-bool Write(TProfileFile& file, std::string_view section, std::string_view key, std::int32_t value) {
-    return file.WriteInteger(section, key, value);
+// Each value as the file holds it.
+std::string Text(std::int32_t value) {
+    return std::to_string(value);
 }
-bool Write(TProfileFile& file, std::string_view section, std::string_view key, bool value) {
-    return file.WriteBool(section, key, value);
+std::string Text(bool value) {
+    return value ? "1" : "0";
 }
-bool Write(TProfileFile& file, std::string_view section, std::string_view key,
-           const std::string& value) {
-    return file.WriteString(section, key, value);
+std::string Text(const std::string& value) {
+    return value;
 }
 
 } // namespace
@@ -73,12 +75,12 @@ TSettingsFileValues ReadSettingsFile(const TProfileFile& file, const std::string
 }
 
 bool WriteSettingsFile(TProfileFile& file, const TSettingsFileValues& values, bool write_options) {
-    // The first key that cannot be written ends the save.
-    bool ok = true;
+    // One save of the file for all the keys.
+    std::vector<TProfileValue> keys;
     ForEachKey(values, [&](std::string_view section, std::string_view key, const auto& value) {
-        if (ok && (write_options || section != OPTIONS)) {
-            ok = Write(file, section, key, value);
+        if (write_options || section != OPTIONS) {
+            keys.push_back({section, key, Text(value)});
         }
     });
-    return ok;
+    return file.WriteStrings(keys);
 }

@@ -66,8 +66,8 @@ struct TSettingsFileValues {
 // `default_db_file`). Values are taken as they are: clamping is the holders' business.
 TSettingsFileValues ReadSettingsFile(const TProfileFile& file, const std::string& default_db_file);
 
-// Writes the keys one by one in the file's order: Options only when `write_options` (a
-// maximised or minimised window leaves the last normal geometry in the file), then Panels, the
-// fields and Setup without IsLogDebug. Stops at the first key that cannot be written and
-// returns false; the keys before it stay written.
+// Writes the keys in the file's order with one save of the file: Options only when
+// `write_options` (a maximised or minimised window leaves the last normal geometry in the
+// file), then Panels, the fields and Setup without IsLogDebug. False, with the file as it was,
+// when it cannot be written.
 bool WriteSettingsFile(TProfileFile& file, const TSettingsFileValues& values, bool write_options);
