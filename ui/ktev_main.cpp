@@ -492,18 +492,17 @@ void TF_Main::StatusBarUpdateNow() {
         // The port the service holds or waits for, and who switches its line.
         status_panels_[1]->setText(QString::fromStdString(Device->GetPortText()));
         status_panels_[2]->setText(QStringLiteral("Online: %1").arg(Device->GetOnlineCount()));
-        TMessageStyle style;
+        // The summary state is stale while the port is not open or nothing is heard, and the
+        // table takes a change in only once it is stored: the reason stands in its place.
         std::string state = Device->GetPortProblemText();
-        if (!state.empty()) {
-            // Nothing can be heard until the port opens: say why, in the fault colours.
-            Record->GetStyle("Fault", style);
-        } else if (Device->IsLineSilent()) {
-            // The table's states are stale while nothing is heard: say so instead.
+        if (state.empty() && Device->IsLineSilent()) {
             state = TDevice::LINE_SILENT_TEXT;
-            Record->GetStyle("Fault", style);
-        } else if (Device->IsWaitingForDatabase()) {
-            // Nor while nothing is stored: the table takes a change in once it is recorded.
+        }
+        if (state.empty() && Device->IsWaitingForDatabase()) {
             state = TDevice::NOT_STORED_TEXT;
+        }
+        TMessageStyle style;
+        if (!state.empty()) {
             Record->GetStyle("Fault", style);
         } else {
             state = Device->GetMaxStateText(&style);
