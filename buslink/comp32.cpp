@@ -187,8 +187,14 @@ const char* TComp32::StateText(TPortState state) {
 
 std::string TComp32::PortPathText(std::uint8_t port) {
     const std::string path = PortPath(port);
+    if (path.empty()) {
+        // No device name stands for the number: the link the operator is to make is the place.
+        return port == 0
+                   ? path
+                   : (std::filesystem::path(PortsDir()) / ("com" + std::to_string(port))).string();
+    }
     std::error_code ec;
-    if (path.empty() || !std::filesystem::is_symlink(path, ec)) {
+    if (!std::filesystem::is_symlink(path, ec)) {
         return path;
     }
     const std::filesystem::path target = std::filesystem::read_symlink(path, ec);

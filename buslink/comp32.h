@@ -73,7 +73,8 @@ public:
     // Path of COM port number port ("" when there is none).
     static std::string PortPath(std::uint8_t port);
     // The path for the operator: a ports/comN link with what it points at
-    // ("<dir>/com5 -> /dev/serial/by-id/usb-FTDI_..."), else the device path itself.
+    // ("<dir>/com5 -> /dev/serial/by-id/usb-FTDI_..."), else the device path itself; for a
+    // number no device name stands for, the link that is missing ("<dir>/com101").
     static std::string PortPathText(std::uint8_t port);
     // The folder searched first for comN links; defaults to "ports" beside the program.
     static void SetPortsDir(const std::string& dir);

@@ -114,7 +114,7 @@ void TDevice::WatchLine(bool heard, std::uint64_t now_ms) {
     // is heard.
     line_silent_ = true;
     TLog::Addf(log_, LOG_TYPE_ERROR, "%s COM%d (%s)", LINE_SILENT_TEXT, port,
-               TComp32::PortPath(static_cast<std::uint8_t>(port)));
+               TComp32::PortPathText(static_cast<std::uint8_t>(port)));
     record_.AskSound(SOUND_FAILURE);
     views_.StatusBarUpdate();
 }

@@ -543,7 +543,9 @@ TEST_F(BusEndToEnd, ASilentLineIsSaidOnceSoundedAndItsReturnToo) {
     ASSERT_TRUE(Eventually([this] { return device->IsLineSilent(); }));
     EXPECT_EQ(sound->GetSound(), SOUND_FAILURE);
     const std::string path = dir.path() + "/com" + std::to_string(COM);
-    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Нет обмена по линии COM9 (" + path + ")"), 1);
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR,
+                       "Нет обмена по линии COM9 (" + path + " -> " + line.slave_path() + ")"),
+              1);
 
     TSimFrame poll;
     poll.command = FIND_DEVICE;
