@@ -129,14 +129,8 @@ int TDevice::TakeFrames(TBusState& bus, bool flush) {
         }
         bus.held -= consumed;
         std::memmove(bus.receive, bus.receive + consumed, static_cast<std::size_t>(bus.held));
-        const bool reached = bus.before_sent > 0 && (bus.before_sent -= consumed) <= 0;
         if (frame && Dispatch(bus)) {
             ++frames;
-        }
-        // Unless this frame was a turn that sent a command anew, the last one stands here now.
-        if (reached && bus.before_sent <= 0) {
-            bus.before_sent = 0;
-            bus.seen_target = bus.sent_target;
         }
     }
     return frames;
@@ -158,7 +152,12 @@ bool TDevice::Dispatch(TBusState& bus) {
         const std::uint32_t target = frame::ReadDword(f + frame::OFS_DST_ID);
         switch (command) {
         case FIND_DEVICE:
-            PcTurn(bus);
+            // A turn read late, after a stall, is over once more of the line is queued behind
+            // it: a frame sent now would meet the master's traffic, and answers already heard
+            // would stand between a command and its acknowledgement. A pending command waits.
+            if (bus.held == 0 && port_.QueuedBytes() == 0) {
+                PcTurn(bus);
+            }
             break;
         case SET_ADR:
             if (length >= 1) {
@@ -280,16 +279,9 @@ void TDevice::PcTurn(TBusState& bus) {
         for (int i = 0; i < length; ++i) {
             payload[i] = remote_command.payload[i];
         }
-        // A turn read late, after a stall, has more of the line queued behind it: the command
-        // goes out after all of that, and only what is heard after it can acknowledge it.
-        const int ahead = bus.held + port_.QueuedBytes();
+        bus.seen_target = remote_command.device_id;
         port_.Send(remote_command.command, static_cast<std::uint8_t>(remote_command.address),
                    remote_command.device_id, payload, length);
-        bus.sent_target = remote_command.device_id;
-        bus.before_sent = ahead;
-        if (ahead == 0) {
-            bus.seen_target = bus.sent_target;
-        }
         remote_command.pending.store(false, std::memory_order_release);
         return;
     }

@@ -132,11 +132,6 @@ public:
         std::uint8_t seen_address;
         std::uint32_t seen_time;
         char seen_name[DeviceNameSize];
-        // The PC's last command and how many bytes of what the line carried before it are
-        // still to be parsed: the command takes its place among the frames heard only then,
-        // and it is the answers after that place that may acknowledge it.
-        std::uint32_t sent_target;
-        int before_sent;
         // Where the next turn starts looking for a device to read.
         int turn_from;
         // Per device: its relays go before its loops when both are to be read.

@@ -651,10 +651,11 @@ TEST_F(BusEndToEnd, MainsLostBeforeTheNextTurnAfterThePanelIsReadIsRecorded) {
     EXPECT_EQ(CountRecords(0x11111111, DEVICE_POWER, 0), 1) << "stored without a record";
 }
 
-// The operator's command waits while the bus thread is held up by the database, so the turn it
-// goes out in lies in the backlog, with answers the line carried before it queued behind. Those
-// answers are not the first after the command: its acknowledgement still is.
-TEST_F(BusEndToEnd, ACommandSentFromTheBacklogOfAStallIsAcknowledged) {
+// The operator's command is chosen while the bus thread is held up by the database, so the first
+// turns it meets lie in the backlog, with the traffic after them queued behind. It goes out in
+// the first turn that is not over yet and is acknowledged; sent in a turn of the backlog, older
+// answers would have stood between it and its acknowledgement.
+TEST_F(BusEndToEnd, ACommandChosenDuringAStallIsSentInALiveTurnAndAcknowledged) {
     sim.Stop();
     ASSERT_TRUE(StartSim(TSimPace::Realtime));
     device->SetService(true);
@@ -683,8 +684,8 @@ TEST_F(BusEndToEnd, ACommandSentFromTheBacklogOfAStallIsAcknowledged) {
 // Another process holds the database for about 8 s while the panels keep changing; the bus
 // thread waits in its inserts (the busy timeout, then again at the next change) and the line
 // keeps what it hears meanwhile. Once the database is free, the program works through that
-// backlog, sending in every turn it finds there: each value that went out in a full poll cycle
-// is recorded once and in order.
+// backlog, sending in none of the turns it finds there: each value that went out in a full poll
+// cycle is recorded once and in order.
 TEST_F(BusEndToEnd, EveryChangeMadeWhileTheDatabaseIsHeldElsewhereIsRecorded) {
     sim.Stop();
     // At 9600 baud the stall's backlog stays well inside the pseudo-terminal's buffer.
