@@ -4,8 +4,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "common/settings.h"
 #include "log/log.h"
-#include "ui/settings/settings.h"
 
 namespace {
 

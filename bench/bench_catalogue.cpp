@@ -15,7 +15,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include "log/program_path.h"
+#include "common/program_path.h"
 #include "records/record.h"
 
 namespace {

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "database/sqlite.h"
-#include "ui/settings/settings.h"
 
 namespace {
 

@@ -19,7 +19,8 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 ./setup.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKTEV_BENCH=ON -DKTEV_GUI=ON \
   -DKTEV_FUZZ=OFF -DKTEV_SANITIZE= >/dev/null
-benches=(bench_database bench_bus bench_catalogue bench_tree bench_log bench_sound)
+# The benchmarks bench/CMakeLists.txt builds, bench_database first.
+mapfile -t benches <"$build/bench/benchmarks.txt"
 cmake --build "$build" -j"$(nproc)" --target ktev ktev-bus-sim bench_tree_view "${benches[@]}"
 
 build=$(cd "$build" && pwd)
@@ -53,7 +54,7 @@ for name in "${benches[@]:1}"; do
   run_bench "$name"
 done
 echo "bench: bench_tree_view" >&2
-(cd "$build/ui" && ./bench_tree_view >"$results/bench_tree_view.txt" 2>"$results/bench_tree_view.err")
+(cd "$build/bench" && ./bench_tree_view >"$results/bench_tree_view.txt" 2>"$results/bench_tree_view.err")
 echo "bench: program memory, $memory_seconds s per case" >&2
 bash bench/memory.sh "$build" "$memory_seconds" "$results/memory.tsv"
 

@@ -1,8 +1,8 @@
 #include "database/sqlite.h"
 
+#include "common/settings.h"
+#include "common/text.h"
 #include "log/log.h"
-#include "log/text.h"
-#include "ui/settings/settings.h"
 
 #include <sqlite3.h>
 

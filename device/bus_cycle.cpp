@@ -1,11 +1,11 @@
 #include "audio/sound.h"
 #include "buslink/kordeya32.h"
+#include "common/settings.h"
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "device/device_views.h"
 #include "log/log.h"
 #include "records/record.h"
-#include "ui/settings/settings.h"
 
 #include <chrono>
 #include <cstring>

@@ -7,11 +7,11 @@
 #include <utility>
 
 #include "buslink/commands.h"
+#include "common/text.h"
 #include "device/device.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "records/cell_text.h"
 #include "records/record.h"
-#include "records/record_list.h"
 
 const std::array<TDevicePopupItem, DEVICE_POPUP_ITEM_COUNT> DEVICE_POPUP_ITEMS = {{
     {"PM_DeviceReset", "Сброс устройства", REMOTE_RESET_DEVICE, 0, 0},

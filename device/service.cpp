@@ -1,9 +1,9 @@
 #include "buslink/kordeya32.h"
+#include "common/settings.h"
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "device/device_views.h"
 #include "log/log.h"
-#include "ui/settings/settings.h"
 
 #include <chrono>
 #include <filesystem>

@@ -10,7 +10,7 @@
 
 #include <fmt/format.h>
 
-#include "log/program_path.h"
+#include "common/program_path.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/text.h"
+#include "common/timer.h"
 #include "log/log_pane.h"
-#include "log/text.h"
-#include "log/timer.h"
 
 enum TLogType : std::uint8_t {
     LOG_TYPE_INFO = 0,

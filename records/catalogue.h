@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "ui/settings/profile_file.h"
+#include "common/profile_file.h"
 
 class TCatalogueFile {
 public:

@@ -4,7 +4,7 @@
 
 #include <fmt/printf.h>
 
-#include "log/text.h"
+#include "common/text.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "log/program_path.h"
+#include "common/program_path.h"
 #include "records/alarm_class.h"
 #include "records/catalogue.h"
 #include "records/message_style.h"

@@ -4,14 +4,13 @@
 #include <span>
 #include <system_error>
 
+#include "common/settings.h"
+#include "common/text.h"
+#include "common/timer.h"
 #include "database/sqlite.h"
 #include "log/log.h"
-#include "log/text.h"
-#include "log/timer.h"
+#include "records/cell_text.h"
 #include "records/record.h"
-#include "ui/settings/settings.h"
-
-namespace {} // namespace
 
 int NewPageOffset(TPageButton button, int offset, int page_size, int count) {
     switch (button) {
@@ -31,28 +30,6 @@ TPageButtons PageButtonsAt(int offset, int page_size, int count) {
     const bool back = offset != 0;
     const bool forward = offset + page_size != count;
     return {back, back, forward, forward};
-}
-
-std::string DeviceIdText(std::uint32_t device_id) {
-    std::string text;
-    SafeSprintf(text, "%08X", device_id);
-    return text;
-}
-
-std::string DeviceNameText(const char (&name)[DeviceNameSize]) {
-    const auto* end = std::find(name, name + DeviceNameSize, '\0');
-    return Cp1251ToUtf8(std::string_view(name, static_cast<std::size_t>(end - name)));
-}
-
-std::string LocalTimeText(std::time_t utime) {
-    std::tm tm{};
-    if (::localtime_r(&utime, &tm) == nullptr) {
-        return "???";
-    }
-    std::string text;
-    SafeSprintf(text, "%02d/%02d/%04d %02d:%02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return text;
 }
 
 TRecordList::TRecordList(TLog* log, const TRecord& record, TSQLite& sqlite,

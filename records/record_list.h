@@ -84,13 +84,6 @@ int NewPageOffset(TPageButton button, int offset, int page_size, int count);
 // Which paging buttons may be pressed at offset O.
 TPageButtons PageButtonsAt(int offset, int page_size, int count);
 
-// Cell texts of a record row.
-std::string DeviceIdText(std::uint32_t device_id);
-// A Windows-1251 name field up to its zero (or its last byte), in UTF-8.
-std::string DeviceNameText(const char (&name)[DeviceNameSize]);
-// "%02d/%02d/%04d %02d:%02d:%02d" in local time; "???" when the time cannot be converted.
-std::string LocalTimeText(std::time_t utime);
-
 class TRecordList {
 public:
     // `timer` (owned) runs TimerListViewTimer on the GUI thread. The list must be destroyed

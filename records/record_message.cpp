@@ -4,8 +4,8 @@
 
 #include <fmt/format.h>
 
+#include "common/text.h"
 #include "log/log.h"
-#include "log/text.h"
 #include "records/message_format.h"
 #include "records/record.h"
 

@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "common/program_path.h"
 #include "device/device.h"
 #include "device/device_views.h"
-#include "log/program_path.h"
 #include "records/message_style.h"
 #include "records/record_types.h"
 #include "ui/settings/current_settings.h"

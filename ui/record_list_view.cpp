@@ -8,8 +8,8 @@
 #include <QTableView>
 #include <QTimer>
 
+#include "common/timer.h"
 #include "log/log.h"
-#include "log/timer.h"
 #include "ui/record_list_style.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <QTimer>
 
-#include "log/timer.h"
+#include "common/timer.h"
 
 class TQtTimer final : public TTimer {
 public:

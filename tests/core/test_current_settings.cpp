@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "log/program_path.h"
+#include "common/program_path.h"
 
 namespace {
 

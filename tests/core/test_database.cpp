@@ -1,6 +1,6 @@
+#include "common/text.h"
 #include "database/sqlite.h"
 #include "log/log.h"
-#include "log/text.h"
 
 #include <gtest/gtest.h>
 

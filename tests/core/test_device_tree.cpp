@@ -3,7 +3,7 @@
 #include "device/device_tree.h"
 
 #include "buslink/commands.h"
-#include "log/text.h"
+#include "common/text.h"
 #include "sim/bus_sim.h"
 #include "support/device_fixture.h"
 

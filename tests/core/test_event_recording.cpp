@@ -1,4 +1,4 @@
-#include "log/text.h"
+#include "common/text.h"
 #include "records/record_types.h"
 #include "records/style_cell.h"
 #include "support/catalogue_fixture.h"

@@ -1,4 +1,4 @@
-#include "ui/settings/profile_file.h"
+#include "common/profile_file.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "log/text.h"
+#include "common/text.h"
 #include "support/temp_dir.h"
 
 namespace {

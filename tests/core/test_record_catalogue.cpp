@@ -6,8 +6,8 @@
 #include <set>
 #include <thread>
 
-#include "log/program_path.h"
-#include "log/text.h"
+#include "common/program_path.h"
+#include "common/text.h"
 #include "support/catalogue_fixture.h"
 
 namespace {

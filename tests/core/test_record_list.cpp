@@ -1,8 +1,9 @@
 // The record list over a real database: paging, loads on their threads and the hand-over of
 // their pages to the GUI-thread fill, which the tests drive by firing the timer by hand.
+#include "records/cell_text.h"
 #include "records/record_list.h"
 
-#include "log/text.h"
+#include "common/text.h"
 #include "support/device_fixture.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <fstream>
 
-#include "log/text.h"
+#include "common/text.h"
 
 #include "support/catalogue_fixture.h"
 

@@ -6,9 +6,9 @@
 // fields separated by line ends, as Windows-1251 text: record_format, device_format, color,
 // the code text, the remote text. What follows is more catalogue lines, put between the
 // fuzzed section and the shipped catalogue.
+#include "common/program_path.h"
+#include "common/text.h"
 #include "log/log.h"
-#include "log/program_path.h"
-#include "log/text.h"
 #include "records/message_format.h"
 #include "records/record.h"
 #include "support/temp_dir.h"

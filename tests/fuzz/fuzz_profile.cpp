@@ -1,13 +1,13 @@
 // Feeds arbitrary bytes to the profile file reader as a file on disk, reads keys named by the
 // input's own lines, then writes one key and checks that it reads back.
-#include "ui/settings/profile_file.h"
+#include "common/profile_file.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
 
-#include "log/text.h"
+#include "common/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = "/tmp/ktev-fuzz-profile-" + std::to_string(::getpid()) + ".ini";

@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "log/text.h"
+#include "common/text.h"
 #include "records/record_types.h"
 
 bool WriteCp1251File(const std::string& path, std::string_view utf8) {

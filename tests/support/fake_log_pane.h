@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/timer.h"
 #include "log/log_pane.h"
-#include "log/timer.h"
 
 // A log pane that keeps its lines and counts the calls the log makes.
 class FakeLogPane : public TLogPane {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "ui/settings/settings.h"
+#include "common/settings.h"
 
 // Settings a test sets directly; safe to change while other threads read them.
 class FakeSettings : public TSettings {

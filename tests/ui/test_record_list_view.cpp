@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "log/text.h"
+#include "common/text.h"
 #include "ui/record_list_style.h"
 #include "ui/record_list_view.h"
 #include "views_fixture.h"

@@ -1,7 +1,7 @@
 #include "sim/bus_sim.h"
 
 #include "buslink/commands.h"
-#include "log/text.h"
+#include "common/text.h"
 
 #include <algorithm>
 #include <cmath>

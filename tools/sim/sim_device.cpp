@@ -1,7 +1,7 @@
 #include "sim/sim_device.h"
 
 #include "buslink/commands.h"
-#include "log/text.h"
+#include "common/text.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #include "sim/sim_line.h"
 
-#include "log/text.h"
+#include "common/text.h"
 
 #include <algorithm>
 #include <cerrno>

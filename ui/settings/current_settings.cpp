@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "log/program_path.h"
-#include "ui/settings/profile_file.h"
+#include "common/profile_file.h"
+#include "common/program_path.h"
 
 std::string TCurrentSettings::DefaultDBFile() {
     return ProgramDir() + "/default.db";

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/settings/settings.h"
+#include "common/settings.h"
 
 class TCurrentSettings final : public TSettings {
 public:

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/profile_file.h"
 #include "records/record_types.h"
-#include "ui/settings/profile_file.h"
 
 // Keys of the record fields in the FieldsWidth and FieldsChecked sections, in field order.
 constexpr std::array<std::string_view, RECORD_FIELD_COUNT> RECORD_FIELD_KEYS = {

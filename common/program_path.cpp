@@ -1,4 +1,4 @@
-#include "log/program_path.h"
+#include "common/program_path.h"
 
 #include <climits>
 #include <unistd.h>

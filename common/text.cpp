@@ -1,4 +1,4 @@
-#include "log/text.h"
+#include "common/text.h"
 
 #include <algorithm>
 #include <array>

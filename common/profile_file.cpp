@@ -1,4 +1,4 @@
-#include "ui/settings/profile_file.h"
+#include "common/profile_file.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "log/text.h"
+#include "common/text.h"
 
 namespace {
 
