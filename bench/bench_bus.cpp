@@ -1,7 +1,7 @@
 // The bus cycle fed faster than 9600 baud through a pseudo-terminal, with the real service,
 // handlers and database behind it: frames handled per second, the time from the last byte of
 // an answer to its record being stored, and how soon after the PC's request a panel may answer.
-#include "records/record_types.h"
+#include "database/record_types.h"
 #include "sim/bus_sim.h"
 #include "support/device_fixture.h"
 #include "support/pty_pair.h"
@@ -37,7 +37,6 @@ std::vector<std::uint8_t> StateAnswer(TKordeya32& codec, std::uint8_t flags) {
 class BusRig {
 public:
     BusRig() {
-        TComp32::SetPortsDir(fixture.dir.path());
         pty.LinkAs(fixture.dir.path(), COM);
         fixture.settings.com_num = COM;
         fixture.settings.is_sound = false;
@@ -50,10 +49,7 @@ public:
         entry = fixture.device->GetItem(0);
         entry->info_complete = true; // every change is recorded from now on
     }
-    ~BusRig() {
-        fixture.device->SetService(false);
-        TComp32::SetPortsDir("ports");
-    }
+    ~BusRig() { fixture.device->SetService(false); }
 
     void Feed(const std::vector<std::uint8_t>& bytes) { pty.Send(bytes); }
 
@@ -70,7 +66,7 @@ public:
 
     DeviceFixture fixture;
     PtyPair pty;
-    TKordeya32 codec{0x01020304u, TPosixSerialSys::Instance()};
+    TKordeya32 codec{"", 0x01020304u, TPosixSerialSys::Instance()};
     std::vector<std::uint8_t> quiet;
     TDeviceEntry* entry = nullptr;
 };
@@ -119,7 +115,6 @@ BENCHMARK(BM_FramesPerSecond)->Arg(200)->UseManualTime()->Unit(benchmark::kMilli
 // was taken the first time, more when answers were lost and asked for again.
 void BM_AnswerDelay(benchmark::State& state) {
     DeviceFixture fixture;
-    TComp32::SetPortsDir(fixture.dir.path());
     fixture.settings.com_num = COM;
     fixture.settings.is_sound = false;
     TSimScenario scenario;
@@ -165,7 +160,6 @@ void BM_AnswerDelay(benchmark::State& state) {
         static_cast<double>(asked() - before) / static_cast<double>(state.iterations());
     fixture.device->SetService(false);
     sim.Stop();
-    TComp32::SetPortsDir("ports");
 }
 BENCHMARK(BM_AnswerDelay)
     ->Arg(0)

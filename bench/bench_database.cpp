@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "database/record_types.h"
 #include "database/sqlite.h"
 
 namespace {
@@ -99,7 +100,7 @@ bool Fill(const std::string& path, std::int64_t records) {
     for (std::int64_t i = 0; ok && i < records; ++i) {
         sqlite3_bind_int(record, 1, static_cast<int>(FirstDeviceId + (i * 7) % DeviceCount));
         sqlite3_bind_int64(record, 2, 1500000000 + i * 5);
-        sqlite3_bind_int64(record, 3, (i * 13) % TSQLite::RecordTypeCount);
+        sqlite3_bind_int64(record, 3, (i * 13) % RECORD_TYPE_COUNT);
         sqlite3_bind_int64(record, 4, i % 6);
         ok = sqlite3_step(record) == SQLITE_DONE && sqlite3_reset(record) == SQLITE_OK;
     }

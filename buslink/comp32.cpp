@@ -1,5 +1,7 @@
 #include "buslink/comp32.h"
 
+#include "common/program_path.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -8,22 +10,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
+#include <utility>
 
 namespace {
-
-std::mutex& PortsDirLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-std::string& PortsDirValue() {
-    static std::string dir = [] {
-        std::error_code ec;
-        const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-        return ec ? std::string("ports") : (exe.parent_path() / "ports").string();
-    }();
-    return dir;
-}
 
 // Only one close runs at a time in the process.
 std::mutex& CloseLock() {
@@ -33,31 +22,28 @@ std::mutex& CloseLock() {
 
 } // namespace
 
-TComp32::TComp32(ISerialSys& sys) : sys_(sys) {}
+TComp32::TComp32(std::string ports_dir, ISerialSys& sys)
+    : sys_(sys), ports_dir_(std::move(ports_dir)) {}
 
 TComp32::~TComp32() {
     Close();
 }
 
-void TComp32::SetPortsDir(const std::string& dir) {
-    std::lock_guard<std::mutex> guard(PortsDirLock());
-    PortsDirValue() = dir;
+std::string TComp32::DefaultPortsDir() {
+    return ProgramDir() + "/ports";
 }
 
-std::string TComp32::PortsDir() {
-    std::lock_guard<std::mutex> guard(PortsDirLock());
-    return PortsDirValue();
-}
-
-std::string TComp32::PortPath(std::uint8_t port) {
+std::string TComp32::PortPath(std::uint8_t port) const {
     if (port == 0) {
         return {};
     }
-    const std::filesystem::path link =
-        std::filesystem::path(PortsDir()) / ("com" + std::to_string(port));
-    std::error_code ec;
-    if (std::filesystem::is_symlink(link, ec) || std::filesystem::exists(link, ec)) {
-        return link.string();
+    if (!ports_dir_.empty()) {
+        const std::filesystem::path link =
+            std::filesystem::path(ports_dir_) / ("com" + std::to_string(port));
+        std::error_code ec;
+        if (std::filesystem::is_symlink(link, ec) || std::filesystem::exists(link, ec)) {
+            return link.string();
+        }
     }
     if (port <= 32) {
         return "/dev/ttyS" + std::to_string(port - 1);
@@ -185,13 +171,13 @@ const char* TComp32::StateText(TPortState state) {
     return "нет устройства";
 }
 
-std::string TComp32::PortPathText(std::uint8_t port) {
+std::string TComp32::PortPathText(std::uint8_t port) const {
     const std::string path = PortPath(port);
     if (path.empty()) {
         // No device name stands for the number: the link the operator is to make is the place.
         return port == 0
                    ? path
-                   : (std::filesystem::path(PortsDir()) / ("com" + std::to_string(port))).string();
+                   : (std::filesystem::path(ports_dir_) / ("com" + std::to_string(port))).string();
     }
     std::error_code ec;
     if (!std::filesystem::is_symlink(path, ec)) {

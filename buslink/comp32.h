@@ -17,9 +17,9 @@ enum class TPortState : std::uint8_t {
 // A serial (COM) port: exclusive open, raw 8N1 line settings, reads with a timeout, writes that
 // return once the line is quiet, purges and the DTR/RTS modem lines. Logs nothing: callers do.
 //
-// COM port n is the path ports/comN in the ports folder (beside the program) when that exists, a
-// link to any tty; otherwise /dev/ttyS{n-1} for 1..32, /dev/ttyUSB{n-33} for 33..64 and
-// /dev/ttyACM{n-65} for 65..96.
+// COM port n is the path comN in the port's ports folder (the program's: "ports" beside it)
+// when that exists, a link to any tty; otherwise /dev/ttyS{n-1} for 1..32, /dev/ttyUSB{n-33}
+// for 33..64 and /dev/ttyACM{n-65} for 65..96.
 class TComp32 {
 public:
     // Purge flags.
@@ -28,7 +28,8 @@ public:
     static constexpr int PURGE_TXCLEAR = 4;
     static constexpr int PURGE_RXCLEAR = 8;
 
-    explicit TComp32(ISerialSys& sys = TPosixSerialSys::Instance());
+    // `ports_dir` is the folder searched first for comN links; empty: none, device names only.
+    explicit TComp32(std::string ports_dir, ISerialSys& sys = TPosixSerialSys::Instance());
     ~TComp32();
     TComp32(const TComp32&) = delete;
     TComp32& operator=(const TComp32&) = delete;
@@ -70,21 +71,24 @@ public:
     // Milliseconds on a monotonic clock; only differences count.
     static std::uint64_t GetMsTime();
 
+    // The program's ports folder: "ports" beside the program.
+    static std::string DefaultPortsDir();
+    // The folder searched first for comN links, as given at construction.
+    const std::string& PortsDir() const { return ports_dir_; }
+
     // Path of COM port number port ("" when there is none).
-    static std::string PortPath(std::uint8_t port);
+    std::string PortPath(std::uint8_t port) const;
     // The path for the operator: a ports/comN link with what it points at
     // ("<dir>/com5 -> /dev/serial/by-id/usb-FTDI_..."), else the device path itself; for a
     // number no device name stands for, the link that is missing ("<dir>/com101").
-    static std::string PortPathText(std::uint8_t port);
-    // The folder searched first for comN links; defaults to "ports" beside the program.
-    static void SetPortsDir(const std::string& dir);
-    static std::string PortsDir();
+    std::string PortPathText(std::uint8_t port) const;
 
 private:
     bool Fail();
     void SleepRest(std::uint64_t started, int timeout_ms);
 
     ISerialSys& sys_;
+    const std::string ports_dir_;
     std::string port_name_;
     int fd_ = -1;
     bool open_ = false;

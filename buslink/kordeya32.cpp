@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <utility>
 
 namespace {
 
@@ -75,9 +76,11 @@ private:
 
 } // namespace
 
-TKordeya32::TKordeya32(ISerialSys& sys) : TKordeya32(0, sys) {}
+TKordeya32::TKordeya32(std::string ports_dir, ISerialSys& sys)
+    : TKordeya32(std::move(ports_dir), 0, sys) {}
 
-TKordeya32::TKordeya32(std::uint32_t own_id, ISerialSys& sys) : TRs485(sys) {
+TKordeya32::TKordeya32(std::string ports_dir, std::uint32_t own_id, ISerialSys& sys)
+    : TRs485(std::move(ports_dir), sys) {
     if (own_id == 0) {
         std::minstd_rand generator(static_cast<std::uint32_t>(std::time(nullptr)));
         own_id = DeriveId(std::uniform_int_distribution<std::uint32_t>(0, 32767)(generator));

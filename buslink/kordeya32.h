@@ -4,6 +4,7 @@
 #include "buslink/rs485.h"
 
 #include <cstdint>
+#include <string>
 
 // Wire layout of a decoded frame (little-endian fields).
 namespace frame {
@@ -43,10 +44,10 @@ class TKordeya32 : public TRs485 {
 public:
     static constexpr std::uint8_t OWN_ADDRESS = 255;
 
-    // The own id is derived from a random seed, once, and is never 0.
-    explicit TKordeya32(ISerialSys& sys = TPosixSerialSys::Instance());
+    // The own id is derived from a random seed, once, and is never 0. `ports_dir`: as TComp32.
+    explicit TKordeya32(std::string ports_dir, ISerialSys& sys = TPosixSerialSys::Instance());
     // A fixed own id (the simulator and tests); 0 asks for a random one.
-    TKordeya32(std::uint32_t own_id, ISerialSys& sys);
+    TKordeya32(std::string ports_dir, std::uint32_t own_id, ISerialSys& sys);
 
     bool Open(std::uint8_t port);
     void Close() { TComp32::Close(); }

@@ -91,8 +91,8 @@ TPortListEntry DescribePort(TComp32& probe, int number, int held) {
     TPortListEntry entry;
     entry.number = number;
     const auto port = static_cast<std::uint8_t>(number);
-    entry.path = TComp32::PortPathText(port);
-    const std::string path = TComp32::PortPath(port);
+    entry.path = probe.PortPathText(port);
+    const std::string path = probe.PortPath(port);
     if (number == held) {
         entry.held = true;
         entry.state = TPortState::Busy;
@@ -108,7 +108,7 @@ TPortListEntry DescribePort(TComp32& probe, int number, int held) {
 
 std::vector<TPortListEntry> ScanPorts(TComp32& probe, int held, int configured) {
     std::vector<TPortListEntry> ports;
-    const fs::path links = TComp32::PortsDir();
+    const fs::path links = probe.PortsDir();
     for (int n = 1; n <= 255; ++n) {
         TPortListEntry entry = DescribePort(probe, n, held);
         std::error_code ec;

@@ -18,7 +18,8 @@ struct TPortListEntry {
     int kernel_rs485 = -1;
 };
 
-// Probes one port (a held port is not probed) and says what stands behind it.
+// Probes one port (a held port is not probed) and says what stands behind it; the probe's
+// ports folder is the one searched for comN links.
 TPortListEntry DescribePort(TComp32& probe, int number, int held);
 
 // Ports 1..255 in order: every port with a device that is there (free, busy or not allowed),

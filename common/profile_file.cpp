@@ -139,28 +139,8 @@ TProfileFile::TProfileFile(std::string path) : path_(std::move(path)) {
     Load();
 }
 
-TProfileFile::TFileId TProfileFile::Identify(const std::string& path) {
-    TFileId id;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        id.exists = true;
-        id.regular = S_ISREG(st.st_mode);
-        id.device = st.st_dev;
-        id.inode = st.st_ino;
-        id.size = st.st_size;
-        id.mtime = st.st_mtim;
-    }
-    return id;
-}
-
-bool TProfileFile::SameFile(const TFileId& a, const TFileId& b) {
-    return a.exists == b.exists && a.regular == b.regular && a.device == b.device &&
-           a.inode == b.inode && a.size == b.size && a.mtime.tv_sec == b.mtime.tv_sec &&
-           a.mtime.tv_nsec == b.mtime.tv_nsec;
-}
-
 bool TProfileFile::ReloadIfChanged() {
-    if (SameFile(Identify(path_), id_)) {
+    if (FileStampOf(path_) == id_) {
         return false;
     }
     Load();
@@ -175,7 +155,7 @@ bool TProfileFile::Load() {
     readable_ = true;
     bom_ = false;
     utf8_ = false;
-    id_ = Identify(path_);
+    id_ = FileStampOf(path_);
     if (!id_.exists) {
         return false;
     }
@@ -331,7 +311,7 @@ bool TProfileFile::WriteStrings(std::span<const TProfileValue> values) {
         Parse();
         return false;
     }
-    id_ = Identify(path_);
+    id_ = FileStampOf(path_);
     loaded_ = true;
     return true;
 }

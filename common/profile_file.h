@@ -8,12 +8,13 @@
 // not understand are kept as they are when the file is written.
 
 #include <cstdint>
-#include <ctime>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "common/file_stamp.h"
 
 // A decimal integer with an optional minus sign, the whole (trimmed) text, in 32-bit range.
 bool ParseDecimal(std::string_view text, std::int32_t& value);
@@ -81,14 +82,6 @@ private:
         std::size_t last_line; // the header, or the last key line of the section
         std::unordered_map<std::string, TKey> keys;
     };
-    struct TFileId {
-        bool exists = false;
-        bool regular = false;
-        unsigned long long device = 0;
-        unsigned long long inode = 0;
-        long long size = 0;
-        std::timespec mtime = {};
-    };
 
     bool Load();
     void Parse();
@@ -99,15 +92,13 @@ private:
     std::string ToUtf8(std::string_view raw) const;
     std::string FromUtf8(std::string_view text) const;
     const TKey* Find(std::string_view section, std::string_view key) const;
-    static TFileId Identify(const std::string& path);
-    static bool SameFile(const TFileId& a, const TFileId& b);
 
     std::string path_;
     bool loaded_ = false;
     bool readable_ = true; // false: the file exists but was not read, so it must not be written
     bool bom_ = false;     // the file begins with a UTF-8 byte-order mark (kept on writing)
     bool utf8_ = false;    // ... and the rest is UTF-8, read and written as such
-    TFileId id_;
+    TFileStamp id_;
     std::vector<std::string> lines_; // raw Windows-1251 lines without their ends
     std::vector<std::string> ends_;  // each line's end as found: "\r\n", "\n", "\r" or ""
     std::unordered_map<std::string, TSection> sections_; // by case-folded UTF-8 name

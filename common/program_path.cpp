@@ -13,7 +13,10 @@ std::string ProgramPath() {
 }
 
 std::string ProgramDir() {
-    const std::string path = ProgramPath();
+    return DirOf(ProgramPath());
+}
+
+std::string DirOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
         return ".";

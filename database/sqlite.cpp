@@ -67,7 +67,7 @@ constexpr const char* SelectRecordsText =
     "R.`device_id` WHERE R.`type` IN ( {} ) AND R.`id` <= ?1 AND D.`id` <= ?2 ORDER BY R.`id` "
     "{} LIMIT ?3, ?4;";
 
-constexpr std::uint32_t AllTypes = (1U << TSQLite::RecordTypeCount) - 1;
+constexpr std::uint32_t AllTypes = (1U << RECORD_TYPE_COUNT) - 1;
 
 // The record types a RecordsMask selects: type 0 always, bits 28..31 never.
 std::uint32_t MaskedTypes(int mask) {
@@ -75,12 +75,12 @@ std::uint32_t MaskedTypes(int mask) {
 }
 
 bool HasType(std::uint32_t types, int type) {
-    return type >= 0 && type < TSQLite::RecordTypeCount && ((types >> type) & 1U) != 0;
+    return type >= 0 && type < RECORD_TYPE_COUNT && ((types >> type) & 1U) != 0;
 }
 
 std::string TypeList(std::uint32_t types) {
     std::string list;
-    for (int type = 0; type < TSQLite::RecordTypeCount; ++type) {
+    for (int type = 0; type < RECORD_TYPE_COUNT; ++type) {
         if (HasType(types, type)) {
             list += list.empty() ? fmt::format("{}", type) : fmt::format(", {}", type);
         }
@@ -685,7 +685,7 @@ int TSQLite::CountMasked(std::uint32_t types, bool joined_only) const {
         if (joined_only && !device.has_row) {
             continue;
         }
-        for (int type = 0; type < RecordTypeCount; ++type) {
+        for (int type = 0; type < RECORD_TYPE_COUNT; ++type) {
             if (HasType(types, type)) {
                 count += device.by_type[static_cast<std::size_t>(type)];
             }

@@ -2,6 +2,7 @@
 
 #include "database/device_record.h"
 #include "database/event_record.h"
+#include "database/record_types.h"
 
 #include <array>
 #include <atomic>
@@ -37,8 +38,6 @@ class TSettings;
 class TSQLite {
 public:
     static constexpr int BusyTimeoutMs = 5000;
-    // Record type codes 0..27: the bits of the records mask that select record types.
-    static constexpr int RecordTypeCount = 28;
 
     // `log` may be null. `settings` gives RecordsMask at the moment of use and must outlive
     // the object. Tests shorten the busy timeout.
@@ -99,7 +98,7 @@ private:
     // Records per type of one device id, and whether the device has a row (only then do its
     // records appear on pages).
     struct TDeviceCounts {
-        std::array<int, RecordTypeCount> by_type{};
+        std::array<int, RECORD_TYPE_COUNT> by_type{};
         bool has_row = false;
     };
     // What a page query may see: records up to one id and devices up to one row id, and how

@@ -56,7 +56,7 @@ bool TDevice::ReadBus(TBusState& bus, int& got) {
         const int error = port_.LastError();
         TLog::Addf(log_, LOG_TYPE_ERROR, "Ошибка чтения COM порта COM%d (%s): %s",
                    opened_with_.com_num,
-                   TComp32::PortPathText(static_cast<std::uint8_t>(opened_with_.com_num)),
+                   port_.PortPathText(static_cast<std::uint8_t>(opened_with_.com_num)),
                    GetLastErrorText(error));
         port_.Close();
         port_failed_ = true;
@@ -114,7 +114,7 @@ void TDevice::WatchLine(bool heard, std::uint64_t now_ms) {
     // is heard.
     line_silent_ = true;
     TLog::Addf(log_, LOG_TYPE_ERROR, "%s COM%d (%s)", LINE_SILENT_TEXT, port,
-               TComp32::PortPathText(static_cast<std::uint8_t>(port)));
+               port_.PortPathText(static_cast<std::uint8_t>(port)));
     record_.AskSound(SOUND_FAILURE);
     views_.StatusBarUpdate();
 }

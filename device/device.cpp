@@ -1,10 +1,10 @@
 #include "device/device.h"
 
+#include "database/record_types.h"
 #include "database/sqlite.h"
 #include "device/device_views.h"
 #include "log/log.h"
 #include "records/record.h"
-#include "records/record_types.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "buslink/rs485.h"
+#include "common/style.h"
 #include "device/device_entry.h"
-#include "records/message_style.h"
 
 #include <atomic>
 #include <condition_variable>

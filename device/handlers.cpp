@@ -1,11 +1,11 @@
 #include "buslink/kordeya32.h"
 #include "buslink/state_codes.h"
+#include "database/record_types.h"
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "device/device_views.h"
 #include "log/log.h"
 #include "records/record.h"
-#include "records/record_types.h"
 
 #include <algorithm>
 #include <cstring>

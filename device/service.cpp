@@ -60,7 +60,7 @@ void TDevice::StartService() {
             TLog::Addf(log_, LOG_TYPE_ERROR,
                        "Ошибка открытия COM порта COM%d (%s): %s, %s; порт будет открыт, как "
                        "только станет доступен",
-                       start.com_num, TComp32::PortPathText(com),
+                       start.com_num, port_.PortPathText(com),
                        TComp32::StateText(TComp32::StateOfError(port_error_)),
                        GetLastErrorText(port_error_));
         }
@@ -182,7 +182,7 @@ bool TDevice::OpenPort() {
     if (port_.Open(com)) {
         TLog::Addf(log_, LOG_TYPE_INFO, "%s: COM%d (%s)",
                    port_was_open_ ? "COM порт снова доступен" : "COM порт открыт", start.com_num,
-                   TComp32::PortPathText(com));
+                   port_.PortPathText(com));
         if (!port_was_open_) {
             ReportKernelMode();
         }
@@ -234,7 +234,7 @@ void TDevice::SetPortStatus(bool open, int error) {
     TPortStatus status;
     status.port = opened_with_.com_num;
     status.open = open;
-    status.path = TComp32::PortPathText(static_cast<std::uint8_t>(status.port));
+    status.path = port_.PortPathText(static_cast<std::uint8_t>(status.port));
     status.problem = open ? std::string() : TComp32::StateText(TComp32::StateOfError(error));
     status.kernel = open ? port_.KernelMode() : TRs485::TKernelMode::Off;
     {

@@ -16,7 +16,7 @@ namespace {
 
 struct TLevel {
     const char* label;
-    TLogStyle style;
+    TMessageStyle style;
 };
 
 constexpr std::uint32_t black = MakeColor(0, 0, 0);
@@ -83,7 +83,7 @@ const char* LogLabel(std::uint8_t level) {
     return Level(level).label;
 }
 
-TLogStyle LogStyle(std::uint8_t level) {
+TMessageStyle LogStyle(std::uint8_t level) {
     return Level(level).style;
 }
 
@@ -164,7 +164,7 @@ TLogItem& TLog::Slot(int pos) {
 
 void TLog::FillItem(TLogItem& item, std::uint8_t level, const char* body, std::size_t body_length) {
     const TLevel& shown = Level(level);
-    std::memset(&item, 0, sizeof item);
+    std::memset(item.text, 0, sizeof item.text);
     const std::time_t now = clock_();
     if (now != stamp_time_) {
         const std::tm tm = LocalTime(now);
@@ -192,12 +192,7 @@ void TLog::FillItem(TLogItem& item, std::uint8_t level, const char* body, std::s
         const std::size_t kept = TrimRightView(std::string_view(item.text, length)).size();
         std::memset(item.text + kept, 0, length - kept);
     }
-    item.font_color = shown.style.font_color;
-    item.bg_color = shown.style.bg_color;
-    item.is_bold = shown.style.is_bold;
-    item.is_italic = shown.style.is_italic;
-    item.is_underline = shown.style.is_underline;
-    item.is_strikeout = shown.style.is_strikeout;
+    item.style = shown.style;
 }
 
 void TLog::FillSkippedItem(TLogItem& item, std::uint64_t skipped) {
@@ -296,10 +291,8 @@ void TLog::ShowInPane(const TLogItem& item, bool& removed) {
     if (pane_ == nullptr) {
         return;
     }
-    const TLogStyle style{item.font_color,     item.bg_color,          item.is_bold != 0,
-                          item.is_italic != 0, item.is_underline != 0, item.is_strikeout != 0};
     pane_->AppendLine(Cp1251ToUtf8(std::string_view(item.text, ::strnlen(item.text, TextSize))),
-                      style);
+                      item.style);
     // Counted down from the pane's own figure, so a pane that fails to delete cannot hold the
     // GUI thread here.
     for (int extra = pane_->LineCount() - PaneMaxLines; extra > 0; --extra) {

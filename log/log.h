@@ -35,18 +35,13 @@ enum TLogType : std::uint8_t {
 // The five-character label a level writes into its lines ("     ", "Debug", "Event", "Error",
 // "Fatal") and its pane style. A level above 4 is shown as LOG_TYPE_ERROR.
 const char* LogLabel(std::uint8_t level);
-TLogStyle LogStyle(std::uint8_t level);
+TMessageStyle LogStyle(std::uint8_t level);
 
 // One queued line: Windows-1251 text of at most 1023 characters, zero-terminated, the rest of
 // the field zero; the style copied from the level when the line was added.
 struct TLogItem {
     char text[1024];
-    std::uint32_t font_color;
-    std::uint32_t bg_color;
-    std::uint8_t is_bold;
-    std::uint8_t is_italic;
-    std::uint8_t is_underline;
-    std::uint8_t is_strikeout;
+    TMessageStyle style;
 };
 
 class TLog {

@@ -4,11 +4,11 @@
 // when the file on disk changed (size, modification time or identity), so an edit still
 // shows at the next formatting while an unchanged file costs one stat() per look.
 
-#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "common/file_stamp.h"
 #include "common/profile_file.h"
 
 class TCatalogueFile {
@@ -22,20 +22,8 @@ public:
     std::shared_ptr<const TProfileFile> Current() const;
 
 private:
-    struct TStamp {
-        bool exists = false;
-        unsigned long long device = 0;
-        unsigned long long inode = 0;
-        long long size = 0;
-        long long mtime_sec = 0;
-        long long mtime_nsec = 0;
-
-        friend bool operator==(const TStamp&, const TStamp&) = default;
-    };
-    static TStamp StampOf(const std::string& path);
-
     std::string path_;
     mutable std::mutex lock_;
-    mutable TStamp stamp_;
+    mutable TFileStamp stamp_;
     mutable std::shared_ptr<const TProfileFile> file_;
 };

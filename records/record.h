@@ -9,10 +9,10 @@
 #include <string_view>
 
 #include "common/program_path.h"
+#include "common/style.h"
+#include "database/record_types.h"
 #include "records/alarm_class.h"
 #include "records/catalogue.h"
-#include "records/message_style.h"
-#include "records/record_types.h"
 
 class TAppControl;
 class TLog;

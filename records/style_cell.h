@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "records/message_style.h"
+#include "common/style.h"
 
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 

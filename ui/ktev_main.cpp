@@ -56,14 +56,6 @@ QIcon Icon(const char* name) {
     return QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name)));
 }
 
-QString DirOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return QStringLiteral(".");
-    }
-    return QString::fromStdString(slash == 0 ? std::string("/") : path.substr(0, slash));
-}
-
 bool QtChooseFile(QWidget* parent, const TFileChoice& choice, QString& chosen) {
     QFileDialog dialog(parent, choice.title, choice.dir);
     dialog.setAcceptMode(choice.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -94,9 +86,8 @@ QString TF_Main::Caption() {
 
 TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     : QMainWindow(parent), port_(port), program_path_(std::move(options.program_path)),
-      program_dir_(DirOf(program_path_).toStdString()),
-      choose_file_(std::move(options.choose_file)), app_(options.app),
-      db_retry_ms_(options.db_retry_ms) {
+      program_dir_(DirOf(program_path_)), choose_file_(std::move(options.choose_file)),
+      app_(options.app), db_retry_ms_(options.db_retry_ms) {
     InitIconResources();
     setWindowTitle(Caption());
     setWindowIcon(Icon("ktev"));
@@ -106,7 +97,6 @@ TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     }
     // The tool bar's visibility is the View menu's: no context menu that could hide it.
     setContextMenuPolicy(Qt::PreventContextMenu);
-    TComp32::SetPortsDir(program_dir_ + "/ports");
     field_widths_.fill(TFieldOptions{}.width);
     tree_view_width_ = TWindowOptions{}.tree_view_width;
     rich_edit_height_ = TWindowOptions{}.rich_edit_height;

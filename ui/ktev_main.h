@@ -14,9 +14,9 @@
 #include <string>
 
 #include "common/program_path.h"
+#include "common/style.h"
 #include "device/device.h"
 #include "device/device_views.h"
-#include "records/message_style.h"
 #include "records/record_types.h"
 #include "ui/settings/current_settings.h"
 

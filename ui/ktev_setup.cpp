@@ -282,7 +282,7 @@ void TF_Setup::SetComNum(int number) {
     if (index < 0 && number >= 1 && number <= TCurrentSettings::ComNumMax) {
         // The configured port stays the selected one whatever a scan found: listed with what
         // it is now (absent, busy), as the service waits for it.
-        TComp32 probe;
+        TComp32 probe(main_.GetPort().PortsDir());
         AddPortItem(DescribePort(probe, number, main_.GetPort().HeldPort()));
         index = ComboBoxComPort->findData(number);
     }
@@ -342,7 +342,7 @@ void TF_Setup::ComPortListUpdate() {
     ButtonComRefresh->setEnabled(false);
     // The configured port, listed or not.
     const int remembered = settings_.GetComNum();
-    TComp32 probe;
+    TComp32 probe(main_.GetPort().PortsDir());
     // The port the running service holds cannot be probed, but it is there and it is ours.
     const std::vector<TPortListEntry> entries =
         ScanPorts(probe, main_.GetPort().HeldPort(), remembered);

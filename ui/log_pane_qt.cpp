@@ -43,7 +43,7 @@ void TQtLogPane::EndUpdate() {
     }
 }
 
-void TQtLogPane::AppendLine(std::string_view text, const TLogStyle& style) {
+void TQtLogPane::AppendLine(std::string_view text, const TMessageStyle& style) {
     if (!edit_) {
         return;
     }

@@ -16,7 +16,7 @@ public:
     bool Exists() const override;
     void BeginUpdate() override;
     void EndUpdate() override;
-    void AppendLine(std::string_view text, const TLogStyle& style) override;
+    void AppendLine(std::string_view text, const TMessageStyle& style) override;
     int LineCount() const override;
     void DeleteFirstLine() override;
     void ScrollToEnd() override;

@@ -15,7 +15,7 @@
 
 int main(int argc, char* argv[]) {
     // Created first and destroyed last: the parts use it until the log's last line.
-    TKordeya32 port;
+    TKordeya32 port(TComp32::DefaultPortsDir());
     TApplication app(argc, argv, TF_Main::Caption());
     app.setApplicationName(QStringLiteral("ktev"));
     // The program speaks Russian; the toolkit's own dialogs should too.

@@ -6,7 +6,7 @@
 #include <QStyledItemDelegate>
 #include <QVariant>
 
-#include "records/message_style.h"
+#include "common/style.h"
 
 // A colour of the program (0x00BBGGRR, red in the low byte) as a Qt colour.
 QColor StyleColor(std::uint32_t color);

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     ViewParts parts;
     parts.log->IsLogDebug = false;
     NoViews views;
-    TKordeya32 port;
+    TKordeya32 port("");
     TDevice device(parts.log.get(), *parts.record, *parts.sqlite, views, port, parts.settings);
     FillFullTable(device);
 

@@ -1,7 +1,7 @@
 // What the operator hears and reads when the demo's panels raise alarms: the real service and
 // sound player against the bus simulator on a pseudo-terminal, with a real database.
 #include "buslink/state_codes.h"
-#include "records/record_types.h"
+#include "database/record_types.h"
 #include "support/bus_fixture.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +23,6 @@ const std::string ALARM_PLAY = "play sound/alarm.wav looped";
 class AlarmEndToEnd : public BusFixture {
 protected:
     void SetUp() override {
-        TComp32::SetPortsDir(dir.path());
         settings.com_num = COM;
         std::string error;
         ASSERT_TRUE(LoadScenario(KTEV_DEMO_SCENARIO, demo_, error)) << error;

@@ -1,7 +1,7 @@
 // The real service (port, bus cycle, handlers, database) against the bus simulator on the other
 // side of a pseudo-terminal.
 #include "buslink/state_codes.h"
-#include "records/record_types.h"
+#include "database/record_types.h"
 #include "support/bus_fixture.h"
 #include "support/locker_process.h"
 #include "support/pty_pair.h"
@@ -392,7 +392,7 @@ TEST_F(BusEndToEnd, ServiceStopsAndStartsWhileTheBusRuns) {
 }
 
 TEST_F(ServicePort, APortHeldElsewhereAtStartIsWaitedForAndOpenedWhenFreed) {
-    TComp32 other;
+    TComp32 other(dir.path());
     ASSERT_TRUE(other.Open(COM, 9600));
     device->SetService(true);
     EXPECT_TRUE(device->IsRunning()) << "the service runs and waits for its port";
@@ -427,7 +427,7 @@ TEST_F(ServicePort, APortAbsentAtStartIsOpenedWhenItAppearsAndItsChangesAreRecor
     device->SetService(true);
     ASSERT_TRUE(device->IsRunning());
     // Without the link, COM9 is /dev/ttyS8, which this machine has not either.
-    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта COM9 (" + TComp32::PortPath(COM) +
+    EXPECT_EQ(CountLog(LOG_TYPE_ERROR, "Ошибка открытия COM порта COM9 (" + port.PortPath(COM) +
                                            "): нет устройства, [2] "),
               1);
     EXPECT_EQ(device->GetPortProblemText(), "Порт COM9 не открыт: нет устройства");

@@ -121,14 +121,14 @@ TEST(OwnIdentity, DerivedIdIsNeverZeroAndFollowsTheRule) {
     for (std::uint32_t s = 0; s <= 32767; ++s) {
         ASSERT_NE(TKordeya32::DeriveId(s), 0u) << s;
     }
-    TKordeya32 k;
+    TKordeya32 k("");
     EXPECT_NE(k.OwnId(), 0u);
     EXPECT_EQ(k.OwnAddress(), 255);
     EXPECT_STREQ(k.OwnName(), "PC \xCA\xEE\xF0\xE4\xE5\xFF-\xD2\xCB");
 }
 
 TEST(Encoder, StuffsHeaderPayloadAndCrcAndStopsAt767Bytes) {
-    TKordeya32 k(0xA1B2C3D4u, TPosixSerialSys::Instance());
+    TKordeya32 k("", 0xA1B2C3D4u, TPosixSerialSys::Instance());
     // The GET_WHOIS frame to address 5, id 0x00C0DB01.
     k.BeginFrame(12);
     k.PutByte(0);
@@ -182,7 +182,7 @@ TEST(Encoder, StuffsHeaderPayloadAndCrcAndStopsAt767Bytes) {
 }
 
 TEST(Parse, WholeSplitAndConsecutiveFrames) {
-    TKordeya32 k;
+    TKordeya32 k("");
     const Bytes a = Wire(GET_STATE, {0x02, 0xC0, 0xDB, 0x00});
     const Bytes b = Wire(FIND_DEVICE, {});
 
@@ -209,7 +209,7 @@ TEST(Parse, WholeSplitAndConsecutiveFrames) {
 }
 
 TEST(Parse, NoiseBadCrcAndBadEscapeAreDroppedUnreported) {
-    TKordeya32 k;
+    TKordeya32 k("");
     const Bytes good = Wire(GET_STATE, {0x01});
 
     // Noise before a start byte goes in one call.
@@ -252,7 +252,7 @@ TEST(Parse, NoiseBadCrcAndBadEscapeAreDroppedUnreported) {
 }
 
 TEST(Parse, LongCandidatesAreBoundedByTheirDecodedLength) {
-    TKordeya32 k;
+    TKordeya32 k("");
     // A 300-byte payload is accepted when all of it is there in one call.
     const Bytes big_payload(300, 0x5A);
     const Bytes big = Wire(GET_LINES, big_payload);
@@ -295,7 +295,7 @@ TEST(Parse, LongCandidatesAreBoundedByTheirDecodedLength) {
 }
 
 TEST(Parse, EmptyInputConsumesNothing) {
-    TKordeya32 k;
+    TKordeya32 k("");
     int consumed = -1;
     EXPECT_FALSE(k.Parse(nullptr, 0, consumed, false));
     EXPECT_EQ(consumed, 0);
@@ -304,7 +304,7 @@ TEST(Parse, EmptyInputConsumesNothing) {
 }
 
 TEST(Send, RefusedWhenClosedOrTooLong) {
-    TKordeya32 k;
+    TKordeya32 k("");
     const Bytes payload(10, 1);
     EXPECT_FALSE(k.Send(GET_LINES, 1, 1, payload.data(), 10));
 }

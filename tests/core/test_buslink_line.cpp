@@ -79,11 +79,7 @@ using Calls = std::vector<std::string>;
 
 class LineControl : public ::testing::Test {
 protected:
-    void SetUp() override {
-        TComp32::SetPortsDir(dir.path());
-        std::ofstream(dir.file("com3")).put('\n');
-    }
-    void TearDown() override { TComp32::SetPortsDir("ports"); }
+    void SetUp() override { std::ofstream(dir.file("com3")).put('\n'); }
 
     // Opens with the options and returns the calls of one 17-byte frame sent.
     Calls SendOne(bool dtr, bool rts, bool inv) {
@@ -96,7 +92,7 @@ protected:
 
     TempDir dir;
     RecordingSys sys;
-    TKordeya32 pc{0x01020304u, sys};
+    TKordeya32 pc{dir.path(), 0x01020304u, sys};
 };
 
 } // namespace

@@ -19,10 +19,8 @@ class PortOnPty : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
-        TComp32::SetPortsDir(dir.path());
         pty.LinkAs(dir.path(), 7);
     }
-    void TearDown() override { TComp32::SetPortsDir("ports"); }
 
     TempDir dir;
     PtyPair pty;
@@ -31,21 +29,22 @@ protected:
 } // namespace
 
 TEST_F(PortOnPty, ComNumberFindsTheLinkFirstThenTheDeviceNames) {
-    EXPECT_EQ(TComp32::PortPath(7), dir.file("com7"));
-    EXPECT_EQ(TComp32::PortPath(1), "/dev/ttyS0");
-    EXPECT_EQ(TComp32::PortPath(33), "/dev/ttyUSB0");
-    EXPECT_EQ(TComp32::PortPath(64), "/dev/ttyUSB31");
-    EXPECT_EQ(TComp32::PortPath(65), "/dev/ttyACM0");
-    EXPECT_EQ(TComp32::PortPath(96), "/dev/ttyACM31");
-    EXPECT_EQ(TComp32::PortPath(97), "");
-    EXPECT_EQ(TComp32::PortPath(0), "");
+    const TComp32 port(dir.path());
+    EXPECT_EQ(port.PortPath(7), dir.file("com7"));
+    EXPECT_EQ(port.PortPath(1), "/dev/ttyS0");
+    EXPECT_EQ(port.PortPath(33), "/dev/ttyUSB0");
+    EXPECT_EQ(port.PortPath(64), "/dev/ttyUSB31");
+    EXPECT_EQ(port.PortPath(65), "/dev/ttyACM0");
+    EXPECT_EQ(port.PortPath(96), "/dev/ttyACM31");
+    EXPECT_EQ(port.PortPath(97), "");
+    EXPECT_EQ(port.PortPath(0), "");
     pty.LinkAs(dir.path(), 200);
-    EXPECT_EQ(TComp32::PortPath(200), dir.file("com200"));
+    EXPECT_EQ(port.PortPath(200), dir.file("com200"));
 }
 
 TEST_F(PortOnPty, OpenIsExclusiveAcrossDescriptors) {
-    TComp32 first;
-    TComp32 second;
+    TComp32 first(dir.path());
+    TComp32 second(dir.path());
     ASSERT_TRUE(first.Probe(7));
     ASSERT_TRUE(first.Open(7, 9600));
     EXPECT_TRUE(first.IsOpen());
@@ -59,7 +58,7 @@ TEST_F(PortOnPty, OpenIsExclusiveAcrossDescriptors) {
 }
 
 TEST_F(PortOnPty, MissingPortsFailAndLeaveNothingOpen) {
-    TComp32 port;
+    TComp32 port(dir.path());
     for (const int n : {0, 31, 97, 255}) {
         EXPECT_FALSE(port.Probe(static_cast<std::uint8_t>(n))) << n;
         EXPECT_FALSE(port.Open(static_cast<std::uint8_t>(n), 9600)) << n;
@@ -71,7 +70,7 @@ TEST_F(PortOnPty, MissingPortsFailAndLeaveNothingOpen) {
 }
 
 TEST_F(PortOnPty, ClosedPortRefusesEverythingButClose) {
-    TComp32 port;
+    TComp32 port(dir.path());
     std::uint8_t buffer[8];
     int got = -1;
     int written = -1;
@@ -85,7 +84,7 @@ TEST_F(PortOnPty, ClosedPortRefusesEverythingButClose) {
 }
 
 TEST_F(PortOnPty, ReadTimesOutAndNeverTakesMoreThanFits) {
-    TComp32 port;
+    TComp32 port(dir.path());
     ASSERT_TRUE(port.Open(7, 9600));
     std::uint8_t buffer[64] = {};
     int got = -1;
@@ -104,7 +103,7 @@ TEST_F(PortOnPty, ReadTimesOutAndNeverTakesMoreThanFits) {
 }
 
 TEST_F(PortOnPty, HungUpDeviceFailsAfterTheTimeoutAndIsReported) {
-    TComp32 port;
+    TComp32 port(dir.path());
     ASSERT_TRUE(port.Open(7, 9600));
     pty.CloseMaster();
     std::uint8_t buffer[16];
@@ -119,7 +118,7 @@ TEST_F(PortOnPty, HungUpDeviceFailsAfterTheTimeoutAndIsReported) {
 }
 
 TEST_F(PortOnPty, SendIsCutOutByParseOnTheOtherEndByteForByte) {
-    TKordeya32 pc(0xA1B2C3D4u, TPosixSerialSys::Instance());
+    TKordeya32 pc(dir.path(), 0xA1B2C3D4u, TPosixSerialSys::Instance());
     ASSERT_TRUE(pc.Open(7));
     ASSERT_TRUE(pc.Send(GET_WHOIS, 5, 0x00C0DB01u, nullptr, 0));
     const Bytes wire = pty.Receive(1000, 19);
@@ -133,7 +132,7 @@ TEST_F(PortOnPty, SendIsCutOutByParseOnTheOtherEndByteForByte) {
     ASSERT_EQ(sent, Bytes(pc.TransmitBuffer(), pc.TransmitBuffer() + pc.TransmitLength()));
     pty.Send(sent);
 
-    TKordeya32 listener;
+    TKordeya32 listener(dir.path());
     std::uint8_t buffer[16384];
     int used = 0;
     bool parsed = false;
@@ -156,7 +155,7 @@ TEST_F(PortOnPty, SendIsCutOutByParseOnTheOtherEndByteForByte) {
 }
 
 TEST_F(PortOnPty, OverlongFrameIsNotTransmitted) {
-    TKordeya32 pc(0x01020304u, TPosixSerialSys::Instance());
+    TKordeya32 pc(dir.path(), 0x01020304u, TPosixSerialSys::Instance());
     ASSERT_TRUE(pc.Open(7));
     const Bytes payload(760, 0x11);
     EXPECT_FALSE(pc.Send(GET_LINES, 1, 1, payload.data(), 760));
@@ -170,7 +169,7 @@ TEST_F(PortOnPty, OverlongFrameIsNotTransmitted) {
 
 TEST_F(PortOnPty, ModemLineControlFailsOnAPseudoTerminal) {
     // Pseudo-terminals have no DTR/RTS: a port set to drive them cannot open.
-    TKordeya32 pc;
+    TKordeya32 pc(dir.path());
     pc.SetOptions(true, false, false);
     EXPECT_FALSE(pc.Open(7));
     EXPECT_FALSE(pc.IsOpen());
@@ -179,7 +178,7 @@ TEST_F(PortOnPty, ModemLineControlFailsOnAPseudoTerminal) {
 }
 
 TEST_F(PortOnPty, APseudoTerminalHasNoRs485ModeAndSaysSo) {
-    TKordeya32 pc;
+    TKordeya32 pc(dir.path());
     pc.SetOptions(false, false, false, true);
     ASSERT_TRUE(pc.Open(7)) << "the bus is listened to without the mode";
     EXPECT_EQ(pc.KernelMode(), TRs485::TKernelMode::Refused);
@@ -208,7 +207,7 @@ TEST_F(PortOnPty, NoFlowControlBytesOnTheBusAndTheRestAsTheDesignSays) {
     ::cfsetospeed(&tio, B1200);
     ASSERT_EQ(::tcsetattr(other, TCSANOW, &tio), 0);
 
-    TComp32 port;
+    TComp32 port(dir.path());
     ASSERT_TRUE(port.Open(7, 9600));
     ASSERT_EQ(::tcgetattr(other, &tio), 0);
     EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY), 0u) << "the driver sends no XON/XOFF";

@@ -1,4 +1,4 @@
-#include "records/record_types.h"
+#include "database/record_types.h"
 #include "support/device_fixture.h"
 
 #include <gtest/gtest.h>
@@ -383,7 +383,7 @@ TEST_F(DeviceHandlers, OwnFramesHeardBackChangeNothing) {
 
     // Every command, as a request and as an answer, with a payload long enough for any of them.
     const Bytes payload = WhoisPayload(ID, 5, "A", "B", 4, 0, 2, 0x3FF);
-    TKordeya32 codec(port.OwnId(), TPosixSerialSys::Instance());
+    TKordeya32 codec("", port.OwnId(), TPosixSerialSys::Instance());
     for (const int answer : {0, 1}) {
         for (std::uint8_t command = FIND_DEVICE; command <= REMOTE_SYNCHRO_TIME; ++command) {
             codec.BeginFrame(static_cast<std::uint16_t>(payload.size() + frame::HEADER_LENGTH));

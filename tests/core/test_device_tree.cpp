@@ -441,7 +441,6 @@ constexpr int COM = 11;
 class DeviceTreeOnTheBus : public DeviceTree {
 protected:
     void SetUp() override {
-        TComp32::SetPortsDir(dir.path());
         settings.com_num = COM;
         TSimDeviceConfig panel;
         panel.key = 1;
@@ -462,7 +461,6 @@ protected:
     void TearDown() override {
         device->SetService(false);
         sim.Stop();
-        TComp32::SetPortsDir("ports");
     }
 
     TSimScenario scenario;

@@ -1,5 +1,5 @@
 #include "common/text.h"
-#include "records/record_types.h"
+#include "database/record_types.h"
 #include "records/style_cell.h"
 #include "support/catalogue_fixture.h"
 #include "support/device_fixture.h"

@@ -2,7 +2,7 @@
 // read-only or on a full disk; the catalogue broken while the bus runs; a damaged settings file.
 // Each must leave a clear log line, crash nothing and recover once the cause goes away, with no
 // event lost or doubled.
-#include "records/record_types.h"
+#include "database/record_types.h"
 #include "records/style_cell.h"
 #include "support/bus_fixture.h"
 #include "support/fault_vfs.h"

@@ -77,11 +77,11 @@ TEST(LogLevels, LabelsAndStyles) {
     EXPECT_STREQ(LogLabel(LOG_TYPE_ERROR), "Error");
     EXPECT_STREQ(LogLabel(LOG_TYPE_FATAL), "Fatal");
 
-    const TLogStyle fatal = LogStyle(LOG_TYPE_FATAL);
+    const TMessageStyle fatal = LogStyle(LOG_TYPE_FATAL);
     EXPECT_EQ(fatal.font_color, 0xFFFFFFu);
     EXPECT_EQ(fatal.bg_color, 0x0000FFu); // red in the low byte
     EXPECT_TRUE(fatal.is_bold);
-    const TLogStyle error = LogStyle(LOG_TYPE_ERROR);
+    const TMessageStyle error = LogStyle(LOG_TYPE_ERROR);
     EXPECT_EQ(error.font_color, 0x0000FFu);
     EXPECT_EQ(error.bg_color, 0xFFFFFFu);
     EXPECT_FALSE(error.is_bold);
@@ -474,7 +474,7 @@ namespace {
 // does, and keeps every line it was given.
 class HeldPane : public FakeLogPane {
 public:
-    void AppendLine(std::string_view text, const TLogStyle& style) override {
+    void AppendLine(std::string_view text, const TMessageStyle& style) override {
         {
             std::unique_lock lock(lock_);
             changed_.wait(lock, [this] { return released_; });

@@ -1,7 +1,7 @@
 // The service started again on another database file, with the bus simulator and two real
 // files: the device table outlives the change, and the record list joins every record to its
 // device's row, so each device must be in the file in use before any event of it.
-#include "records/record_types.h"
+#include "database/record_types.h"
 #include "support/bus_fixture.h"
 
 #include <gtest/gtest.h>

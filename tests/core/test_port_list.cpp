@@ -26,7 +26,6 @@ protected:
         fs::create_directories(by_id);
         fs::create_symlink(pty.slave_path(), adapter_link);
         fs::create_symlink(adapter_link, ports + "/com7");
-        TComp32::SetPortsDir(ports);
         SetSysRoot(sys.path());
 
         struct stat st {};
@@ -41,10 +40,7 @@ protected:
         Attribute("manufacturer", "FTDI");
         Attribute("product", "FT232R USB UART");
     }
-    void TearDown() override {
-        TComp32::SetPortsDir("ports");
-        SetSysRoot("/sys");
-    }
+    void TearDown() override { SetSysRoot("/sys"); }
 
     void Attribute(const std::string& name, const std::string& value) const {
         std::ofstream(usb_device + "/" + name) << value << "\n";
@@ -57,7 +53,7 @@ protected:
     const std::string by_id = dir.file("by-id");
     const std::string adapter_link = by_id + "/usb-FTDI_FT232R_USB_UART_A10K3Q2F-if00-port0";
     const std::string usb_device = sys.file("devices/pci0000:00/0000:00:14.0/usb1/1-1");
-    TComp32 probe;
+    TComp32 probe{ports};
 };
 
 } // namespace
@@ -75,7 +71,7 @@ TEST_F(AdapterPorts, TheListNamesTheDeviceTheAdapterAndWhetherItIsFree) {
                                       "\nFTDI FT232R USB UART\nRS-485 ядра: не поддерживается")
         << "a pseudo-terminal's driver has no RS-485 mode";
 
-    TComp32 other;
+    TComp32 other(ports);
     ASSERT_TRUE(other.Open(7, 9600));
     EXPECT_EQ(PortListText(DescribePort(probe, 7, 0)),
               "COM7: " + pty.slave_path() + ", FTDI FT232R USB UART — занят другой программой");

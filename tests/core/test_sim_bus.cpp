@@ -39,7 +39,10 @@ struct Heard {
 // bus cycle reads them.
 class Workstation {
 public:
-    Workstation() : pc(PC_ID, TPosixSerialSys::Instance()) { pc.SetOptions(false, false, false); }
+    explicit Workstation(const std::string& ports_dir)
+        : pc(ports_dir, PC_ID, TPosixSerialSys::Instance()) {
+        pc.SetOptions(false, false, false);
+    }
 
     bool Open() { return pc.Open(COM); }
 
@@ -124,7 +127,6 @@ TSimDeviceConfig Panel(int key, std::uint8_t address, std::uint32_t id) {
 class SimOnPty : public ::testing::Test {
 protected:
     void SetUp() override {
-        TComp32::SetPortsDir(dir.path());
         scenario.devices = {Panel(1, 5, 0x00C0DB01), Panel(2, 7, 0x00000702)};
         options.ports_dir = dir.path();
         options.com = COM;
@@ -132,10 +134,7 @@ protected:
         // Long enough for the test to answer a turn even under a sanitizer.
         options.turn_ms = 300;
     }
-    void TearDown() override {
-        sim.Stop();
-        TComp32::SetPortsDir("ports");
-    }
+    void TearDown() override { sim.Stop(); }
 
     void Start() {
         std::string error;
@@ -174,7 +173,7 @@ protected:
     TSimScenario scenario;
     TSimOptions options;
     TBusSim sim;
-    Workstation ws;
+    Workstation ws{dir.path()};
 };
 
 } // namespace
@@ -391,7 +390,7 @@ TEST_F(SimOnPty, DamagedAnswersAndNoiseNeverParseAndTheBusRecovers) {
         }
         // ...and the workstation's parser never makes a frame of a damaged answer.
         ++damaged;
-        TKordeya32 parser(1, TPosixSerialSys::Instance());
+        TKordeya32 parser("", 1, TPosixSerialSys::Instance());
         int consumed = 0;
         EXPECT_FALSE(parser.Parse(e.bytes.data(), static_cast<int>(e.bytes.size()), consumed, true))
             << e.text;
@@ -442,7 +441,7 @@ TEST_F(SimOnPty, StopRemovesTheLinkAndTheSimulatorStartsAgain) {
     ASSERT_TRUE(sim.Start(options, scenario, error)) << error;
     EXPECT_FALSE(sim.Start(options, scenario, error));
     EXPECT_EQ(error, "the simulator is already running");
-    Workstation again;
+    Workstation again(dir.path());
     ASSERT_TRUE(again.Open());
     EXPECT_TRUE(again.WaitTurn());
     EXPECT_TRUE(sim.Journal().Since().empty()) << "a fresh journal";

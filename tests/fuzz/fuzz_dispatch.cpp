@@ -191,7 +191,7 @@ private:
 
     std::unique_ptr<DeviceFixture> fx_;
     int inputs_ = 0;
-    TKordeya32 codec_{0x7E57C0DE, TPosixSerialSys::Instance()};
+    TKordeya32 codec_{"", 0x7E57C0DE, TPosixSerialSys::Instance()};
     std::unique_ptr<TDevice::TBusState> bus_ = std::make_unique<TDevice::TBusState>();
 };
 

@@ -34,7 +34,7 @@ void Drain(TKordeya32& codec, std::uint8_t* buffer, int& used, bool flush) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static TKordeya32 codec(0x01020304u, TPosixSerialSys::Instance());
+    static TKordeya32 codec("", 0x01020304u, TPosixSerialSys::Instance());
     static std::uint8_t buffer[RECEIVE_SIZE];
     int used = 0;
     std::size_t pos = 0;

@@ -52,7 +52,6 @@ public:
 
 protected:
     void SetUp() override {
-        TComp32::SetPortsDir(dir.path());
         settings.com_num = COM;
         scenario.devices = {Panel(1, 0x11111111, 8, 4), Panel(2, 0x22222222, 4, 0),
                             Panel(3, 0x33333333, 0, 2)};
@@ -61,7 +60,6 @@ protected:
     void TearDown() override {
         device->SetService(false);
         sim.Stop();
-        TComp32::SetPortsDir("ports");
     }
 
     // The simulator on this fixture's line; a test changes what it needs before StartSim.

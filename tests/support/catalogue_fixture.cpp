@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 
 #include "common/text.h"
-#include "records/record_types.h"
+#include "database/record_types.h"
 
 bool WriteCp1251File(const std::string& path, std::string_view utf8) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

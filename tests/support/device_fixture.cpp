@@ -17,7 +17,7 @@ void RecordingViews::Note(char c) {
 
 DeviceFixture::DeviceFixture(const std::string& catalogue_dir, int busy_timeout_ms,
                              ISerialSys& serial)
-    : db_path(dir.file("test.db")), port(serial) {
+    : db_path(dir.file("test.db")), port(dir.path(), serial) {
     settings.SetDBFile(db_path);
     log = std::make_unique<TLog>(&pane, nullptr, dir.file("test.log"));
     log->IsLogDebug = false;

@@ -1,6 +1,6 @@
 #include "support/fake_log_pane.h"
 
-void FakeLogPane::AppendLine(std::string_view text, const TLogStyle& style) {
+void FakeLogPane::AppendLine(std::string_view text, const TMessageStyle& style) {
     lines.push_back({std::string(text), style});
 }
 

@@ -12,13 +12,13 @@ class FakeLogPane : public TLogPane {
 public:
     struct Line {
         std::string text;
-        TLogStyle style;
+        TMessageStyle style;
     };
 
     bool Exists() const override { return exists; }
     void BeginUpdate() override { ++begin_updates; }
     void EndUpdate() override { ++end_updates; }
-    void AppendLine(std::string_view text, const TLogStyle& style) override;
+    void AppendLine(std::string_view text, const TMessageStyle& style) override;
     int LineCount() const override { return static_cast<int>(lines.size()); }
     void DeleteFirstLine() override;
     void ScrollToEnd() override { ++scrolls; }

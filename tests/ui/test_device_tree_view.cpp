@@ -81,7 +81,7 @@ private:
 
     std::unique_ptr<ViewParts> parts_;
     NoViews views_;
-    TKordeya32 port_;
+    TKordeya32 port_{""};
     std::unique_ptr<TDevice> device_;
     std::unique_ptr<QTreeView> view_;
     QMenu* popup_ = nullptr;

@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(f.setup->GetComNum(), Com);
         QCOMPARE(f.main->GetSettings().GetComNum(), Com);
         QCOMPARE(f.setup->ComboBoxComPort->currentText().toStdString(),
-                 "COM9: " + TComp32::PortPath(Com) + " — нет устройства");
+                 "COM9: " + f.port.PortPath(Com) + " — нет устройства");
         f.main->Actions().MM_Service_Start->trigger();
         QVERIFY(f.main->GetDevice()->IsRunning());
         QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
@@ -139,10 +139,10 @@ private slots:
         QTRY_COMPARE(f.main->StatusBarText(3),
                      QStringLiteral("Порт COM9 не открыт: нет устройства"));
         // Without the link, COM9 is /dev/ttyS8, which this machine has not either.
-        QVERIFY(f.LogHasInOrder({"Запуск сервиса...", "Инициализация COM порта",
-                                 "Ошибка открытия COM порта COM9 (" + TComp32::PortPath(Com) +
-                                     "): нет устройства, [2] ",
-                                 "...OK"}));
+        QVERIFY(f.LogHasInOrder(
+            {"Запуск сервиса...", "Инициализация COM порта",
+             "Ошибка открытия COM порта COM9 (" + f.port.PortPath(Com) + "): нет устройства, [2] ",
+             "...OK"}));
 
         // The adapter is plugged in: the port opens and the bus is heard.
         SimulatedBus bus(f.PortsDir());

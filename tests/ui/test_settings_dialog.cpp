@@ -116,7 +116,7 @@ private slots:
         Open(f);
         TF_Setup& s = *f.setup;
         QComboBox& list = *s.ComboBoxComPort;
-        TComp32 other; // another program holds COM5
+        TComp32 other(f.port.PortsDir()); // another program holds COM5
         QVERIFY(other.Open(5, 9600));
         s.ButtonComRefresh->click();
         QVERIFY(list.findData(3) >= 0);

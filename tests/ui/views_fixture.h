@@ -21,7 +21,9 @@ public:
     bool Exists() const override { return true; }
     void BeginUpdate() override {}
     void EndUpdate() override {}
-    void AppendLine(std::string_view text, const TLogStyle&) override { lines.emplace_back(text); }
+    void AppendLine(std::string_view text, const TMessageStyle&) override {
+        lines.emplace_back(text);
+    }
     int LineCount() const override { return static_cast<int>(lines.size()); }
     void DeleteFirstLine() override { lines.erase(lines.begin()); }
     void ScrollToEnd() override {}

@@ -160,7 +160,7 @@ public:
 
     QTemporaryDir dir;
     FakeAppControl app;
-    TKordeya32 port;
+    TKordeya32 port{PortsDir().toStdString()};
     // What the file dialogs were asked and what they answer next (an empty answer cancels).
     std::vector<TFileChoice> choices;
     std::deque<QString> answers;

@@ -1,12 +1,18 @@
 #pragma once
 
-// The display style of a message or a tree node.
+// How a text is drawn: a catalogue message, a tree node, a record row, a log line, the status
+// bar. Colours are 0x00BBGGRR: red in the low byte, as everywhere in the program.
 
 #include <cstdint>
 
+constexpr std::uint32_t MakeColor(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    return static_cast<std::uint32_t>(red) | (static_cast<std::uint32_t>(green) << 8) |
+           (static_cast<std::uint32_t>(blue) << 16);
+}
+
 struct TMessageStyle {
-    // Colours are 0x00BBGGRR (red in the low byte). Only the low 24 bits are kept: the high
-    // byte has no meaning for the program, and dropping it lets a style fit in one word.
+    // Only the low 24 bits of a colour are kept: the high byte has no meaning for the program,
+    // and dropping it lets a style fit in one word.
     static constexpr std::uint32_t COLOR_MASK = 0xFFFFFF;
 
     std::uint32_t font_color = 0x000000;
