@@ -38,6 +38,7 @@ class Workstation:
         self.program = self.folder / "ktev"
         self.db_path = self.folder / "default.db"
         self.log_path = self.folder / "ktev.log"
+        self.ini_path = self.folder / "ktev.ini"
         self.journal_path = self.folder / "journal.txt"
         self.sim = None
         self.proc = None
@@ -47,8 +48,7 @@ class Workstation:
         sound = self.folder / "sound"
         if not sound.exists():
             sound.symlink_to(ROOT / "sound")
-        ini = self.folder / "ktev.ini"
-        ini.unlink(missing_ok=True)
+        self.ini_path.unlink(missing_ok=True)
         self.set_settings("Setup", ComNum=com, IsAutoRun=1)
         # An existing database file: the first start does not ask for a new one.
         self.db_path.touch()
@@ -59,7 +59,7 @@ class Workstation:
         if not tool.is_file():
             raise RuntimeError("%s was not built" % tool)
         pairs = [str(x) for item in keys.items() for x in item]
-        result = subprocess.run([str(tool), str(self.folder / "ktev.ini"), "set", section, *pairs],
+        result = subprocess.run([str(tool), str(self.ini_path), "set", section, *pairs],
                                 stderr=subprocess.PIPE, text=True, check=False)
         if result.returncode != 0:
             raise RuntimeError(result.stderr.strip())
