@@ -17,44 +17,15 @@ cmake --build "$build" -j"$(nproc)"
 
 ui_dir="$root/$build/ui"
 program="$ui_dir/ktev"
-if [ ! -x "$program" ]; then
-  echo "run: $program was not built" >&2
-  exit 1
-fi
-
-# Sets ComNum and IsAutoRun=1 in the [Setup] section of the settings file (Windows-1251,
-# CR LF), keeping every other line; creates the file or the section when missing.
-set_port() {
-  local ini=$1 com=$2 tmp
-  tmp=$(mktemp "$ini.XXXXXX")
-  [ -f "$ini" ] || : >"$ini"
-  LC_ALL=C awk -v com="$com" '
-    function finish() {
-      if (!done_com) print "ComNum=" com "\r"
-      if (!done_auto) print "IsAutoRun=1\r"
-      done_com = done_auto = 1
-    }
-    {
-      sub(/\r$/, "")
-      t = tolower($0)
-      gsub(/^[ \t]+|[ \t]+$/, "", t)
-    }
-    t ~ /^\[.*\]$/ {
-      if (in_setup) finish()
-      in_setup = (t == "[setup]")
-      if (in_setup) seen = 1
-      print $0 "\r"
-      next
-    }
-    in_setup && t ~ /^comnum[ \t]*=/ { if (!done_com) print "ComNum=" com "\r"; done_com = 1; next }
-    in_setup && t ~ /^isautorun[ \t]*=/ { if (!done_auto) print "IsAutoRun=1\r"; done_auto = 1; next }
-    { print $0 "\r" }
-    END {
-      if (in_setup) finish()
-      else if (!seen) { print "[Setup]\r"; finish() }
-    }' "$ini" >"$tmp"
-  mv "$tmp" "$ini"
-}
+# The settings file is edited with the program's own profile-file code (Windows-1251, every
+# other line kept).
+ktev_ini="$root/$build/tools/ktev-ini"
+for built in "$program" "$ktev_ini"; do
+  if [ ! -x "$built" ]; then
+    echo "run: $built was not built" >&2
+    exit 1
+  fi
+done
 
 sim_pid=""
 stop_simulator() {
@@ -90,9 +61,9 @@ if [ -z "${KTEV_COM:-}" ]; then
   echo "run: simulated bus on COM $com ($ui_dir/ports/com$com)"
 fi
 
-set_port "$program.ini" "$com"
+"$ktev_ini" "$program.ini" set Setup ComNum "$com" IsAutoRun 1
 # A first run with the default database starts on an empty one instead of asking for a file.
-if ! LC_ALL=C grep -qi '^[[:space:]]*DBFile[[:space:]]*=' "$program.ini" && [ ! -e "$ui_dir/default.db" ]; then
+if ! "$ktev_ini" "$program.ini" get Setup DBFile >/dev/null 2>&1 && [ ! -e "$ui_dir/default.db" ]; then
   : >"$ui_dir/default.db"
 fi
 # The alarm sounds are looked up in sound/ of the working folder.
