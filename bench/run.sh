@@ -21,7 +21,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKTEV_BENCH=ON -DKTE
   -DKTEV_FUZZ=OFF -DKTEV_SANITIZE= >/dev/null
 # The benchmarks bench/CMakeLists.txt builds, bench_database first.
 mapfile -t benches <"$build/bench/benchmarks.txt"
-cmake --build "$build" -j"$(nproc)" --target ktev ktev-bus-sim bench_tree_view "${benches[@]}"
+cmake --build "$build" -j"$(nproc)" --target ktev ktev-bus-sim ktev-ini bench_tree_view "${benches[@]}"
 
 build=$(cd "$build" && pwd)
 results="$build/bench-results"
