@@ -27,8 +27,6 @@ constexpr int MaxWindowOffset = 32767;
 
 } // namespace
 
-// The log names these steps as the main window's, as it always has.
-
 TSaveDelay::TSaveDelay(QWidget& window, const TMainParts& parts, std::function<void()> save)
     : window_(window), parts_(parts), save_(std::move(save)), timer_(new QTimer(&window)) {
     timer_->setSingleShot(true);
@@ -37,6 +35,7 @@ TSaveDelay::TSaveDelay(QWidget& window, const TMainParts& parts, std::function<v
 }
 
 void TSaveDelay::Start() {
+    // The log has always named these steps after the main window.
     TLog::Add(parts_.GetLog(), "TF_Main::TimerIniSaveDelayStart", LOG_TYPE_DEBUG);
     timer_->stop();
     timer_->start();
