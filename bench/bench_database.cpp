@@ -40,9 +40,9 @@ public:
     bool GetCtrlRs485() const override { return false; }
     bool GetIsSound() const override { return false; }
     bool GetIsAutoRun() const override { return false; }
-    int GetRecordsMask() const override { return 0x7FFFFFFF; }
+    int GetRecordsMask() const override { return RECORDS_MASK_ALL; }
 
-    static constexpr int PageRows = 300;
+    static constexpr int PageRows = SHOW_LINES_MAX;
 };
 
 constexpr std::uint32_t FirstDeviceId = 0x10000000;

@@ -7,13 +7,22 @@
 
 #include <string>
 
+// Records per page: the range the setting is kept in, and the value it has when none is given.
+// The record list's row cache holds the largest page.
+constexpr int SHOW_LINES_MIN = 10;
+constexpr int SHOW_LINES_MAX = 300;
+constexpr int SHOW_LINES_DEFAULT = 50;
+// The records mask with every record type listed.
+constexpr int RECORDS_MASK_ALL = 0x7FFFFFFF;
+
 class TSettings {
 public:
     virtual ~TSettings() = default;
 
     // Path of the record database file (UTF-8).
     virtual std::string GetDBFile() const = 0;
-    // Records per page; 50 when the held text is not a number (not clamped by the read).
+    // Records per page; SHOW_LINES_DEFAULT when the held text is not a number (not clamped by
+    // the read).
     virtual int GetShowLines() const = 0;
     // The selected COM port number; 0 when none is selected.
     virtual int GetComNum() const = 0;

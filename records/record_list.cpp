@@ -4,7 +4,6 @@
 #include <span>
 #include <system_error>
 
-#include "common/settings.h"
 #include "common/text.h"
 #include "common/timer.h"
 #include "database/sqlite.h"
@@ -37,8 +36,8 @@ TRecordList::TRecordList(TLog* log, const TRecord& record, TSQLite& sqlite,
                          std::unique_ptr<TTimer> timer)
     : log_(log), record_(record), sqlite_(sqlite), settings_(settings), view_(view),
       timer_(std::move(timer)),
-      fill_rows_(std::make_unique<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>>()),
-      rows_(std::make_unique<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>>()) {
+      fill_rows_(std::make_unique<std::array<TRecordRow, SHOW_LINES_MAX>>()),
+      rows_(std::make_unique<std::array<TRecordRow, SHOW_LINES_MAX>>()) {
     timer_->SetEnabled(false);
     timer_->SetInterval(RECORD_LIST_INTERVAL_MS);
     timer_->SetHandler([this] { TimerListViewTimer(); });
@@ -59,7 +58,7 @@ TRecordList::~TRecordList() {
 }
 
 int TRecordList::PageSize() const {
-    return std::clamp(settings_.GetShowLines(), RECORD_PAGE_ROWS_MIN, RECORD_PAGE_ROWS_MAX);
+    return std::clamp(settings_.GetShowLines(), SHOW_LINES_MIN, SHOW_LINES_MAX);
 }
 
 void TRecordList::ListViewUpdate() {
@@ -96,7 +95,7 @@ void TRecordList::RecordThreadFunction(TWorker* self, int offset, int count,
         ThreadsMaxCount = std::max(ThreadsMaxCount, ThreadsCount);
     }
     // A page of the load's own: the cache changes only once the read is complete.
-    auto page = std::make_unique<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>>();
+    auto page = std::make_unique<std::array<TRecordRow, SHOW_LINES_MAX>>();
     int read = count;
     if (sqlite_.SelectRecords(offset, read, std::span<TRecordRow>(*page))) {
         std::lock_guard lock(cache_lock_);

@@ -18,18 +18,15 @@
 #include <vector>
 
 #include "common/style.h"
+#include "common/settings.h"
 #include "database/event_record.h"
 #include "records/record_types.h"
 
 class TLog;
 class TRecord;
-class TSettings;
 class TSQLite;
 class TTimer;
 
-// The largest page the records-per-page setting admits, and so the size of the row cache.
-constexpr int RECORD_PAGE_ROWS_MAX = 300;
-constexpr int RECORD_PAGE_ROWS_MIN = 10;
 constexpr int RECORD_LIST_INTERVAL_MS = 250;
 
 // Captions of the field menu items, in field order; the message field cannot be hidden.
@@ -113,7 +110,7 @@ public:
 
     int GetPageOffset() const { return page_offset_.load(std::memory_order_relaxed); }
     void SetPageOffset(int offset) { page_offset_.store(offset, std::memory_order_relaxed); }
-    // The records per page: the ShowLines setting within 10..300.
+    // The records per page: the ShowLines setting within SHOW_LINES_MIN..SHOW_LINES_MAX.
     int PageSize() const;
 
     int GetThreadsCount() const;
@@ -143,7 +140,7 @@ private:
     std::unique_ptr<TTimer> timer_;
 
     // GUI thread only.
-    std::unique_ptr<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>> fill_rows_;
+    std::unique_ptr<std::array<TRecordRow, SHOW_LINES_MAX>> fill_rows_;
     int fill_count_ = 0;
 
     std::atomic<int> page_offset_{0};
@@ -163,7 +160,7 @@ private:
     // The row cache. A load replaces it only with a newer request's page, so a slow load of an
     // old offset cannot overwrite the page the operator moved to.
     mutable std::mutex cache_lock_;
-    std::unique_ptr<std::array<TRecordRow, RECORD_PAGE_ROWS_MAX>> rows_;
+    std::unique_ptr<std::array<TRecordRow, SHOW_LINES_MAX>> rows_;
     int rows_count_ = 0;
     bool rows_ready_ = false;
     std::uint64_t rows_request_ = 0;

@@ -7,7 +7,6 @@
 #include <QMainWindow>
 #include <QString>
 
-#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -18,31 +17,20 @@
 #include "device/device.h"
 #include "device/device_views.h"
 #include "records/record_types.h"
+#include "ui/main_parts.h"
+#include "ui/main_window_settings.h"
+#include "ui/main_window_widgets.h"
 #include "ui/settings/current_settings.h"
 
-class QAction;
-class QLabel;
-class QMenu;
 class QPlainTextEdit;
-class QProgressBar;
 class QSplitter;
 class QTableView;
 class QTimer;
 class QToolBar;
-class QTreeView;
 class TAppControl;
-class TDeviceTreeUi;
 class TF_Setup;
 class TKordeya32;
-class TLog;
 class TQtAppControl;
-class TQtLogPane;
-class TQtSoundOutput;
-class TRecord;
-class TRecordListUi;
-class TSQLite;
-class TSound;
-struct TSettingsFileValues;
 
 // A database file to choose: the save dialog of File > "Новый" or the open dialog of
 // File > "Открыть...", starting in `dir` with `file` proposed.
@@ -67,48 +55,10 @@ struct TF_MainOptions {
     int db_retry_ms = TDevice::DB_RETRY_MS;
 };
 
-// The menu items and tool buttons, named as the window design names them.
-struct TMainActions {
-    QAction* MM_File_New = nullptr;
-    QAction* MM_File_Open = nullptr;
-    QMenu* MM_File_Export = nullptr;
-    QAction* MM_File_Export_Text = nullptr;
-    QAction* MM_File_Export_Excel = nullptr;
-    QAction* MM_File_Exit = nullptr;
-    QAction* MM_View_UpdateRecords = nullptr;
-    QAction* MM_View_UpdateDevices = nullptr;
-    QAction* MM_View_ToolButtons = nullptr;
-    QAction* MM_View_TreeDevices = nullptr;
-    QAction* MM_View_LogApplication = nullptr;
-    QMenu* MM_View_Fields = nullptr;
-    // Item i belongs to record field i; checkable.
-    std::array<QAction*, RECORD_FIELD_COUNT> MM_View_Fields_Items{};
-    QAction* MM_Service_Stop = nullptr;
-    QAction* MM_Service_Start = nullptr;
-    QAction* MM_Service_SoundOff = nullptr;
-    QAction* MM_Service_Setup = nullptr;
-    QAction* MM_Help_Manual = nullptr;
-    QAction* MM_Help_CheckUpdate = nullptr;
-    QAction* MM_Help_About = nullptr;
-    // The main tool bar's own Stop and Start buttons and their separator, all hidden.
-    QAction* ToolButton_Service_Stop = nullptr;
-    QAction* ToolButton_Service_Start = nullptr;
-    QAction* ToolButton_Service_Separator = nullptr;
-    // The records tool bar: paging and the sound-off button.
-    QAction* ToolButtonFirstRecord = nullptr;
-    QAction* ToolButtonPriorPage = nullptr;
-    QAction* ToolButtonNextPage = nullptr;
-    QAction* ToolButtonLastRecord = nullptr;
-    QAction* ToolButtonSoundOff = nullptr;
-};
-
 class TF_Main final : public QMainWindow, public TDeviceViews {
     Q_OBJECT
 
 public:
-    static constexpr int IniSaveDelayMs = 10000;
-    static constexpr int StatusPanelCount = 4;
-
     // "\"Кордея-ТЛ\" Tev": the window's caption and the title of its message boxes. The
     // window's title adds the database file in use.
     static QString Caption();
@@ -146,16 +96,13 @@ public:
     void MM_File_OpenClick();
     // Stops the service, shows the settings dialog modally, then starts the service.
     void MM_Service_SetupClick();
-    void ShowPanelsUpdate(bool save);
 
     // --- The settings file.
     void IniLoad();
     // False (and the error shown) when the file could not be written.
     bool IniSave();
-    void TimerIniSaveDelayStart();
+    // The delayed save's wait is over.
     void TimerIniSaveDelayTimer();
-    void FormResize();
-    void FormMove();
 
     // Set by the settings dialog when it is created and cleared when it is destroyed.
     void SetSetup(TF_Setup* setup) { setup_ = setup; }
@@ -165,34 +112,33 @@ public:
 
     // --- The parts; null once destroyed.
     TCurrentSettings& GetSettings() { return Settings; }
-    TLog* GetLog() const { return Log.get(); }
-    TRecord* GetRecord() const { return Record.get(); }
-    TSound* GetSound() const { return Sound.get(); }
+    TLog* GetLog() const { return parts_.GetLog(); }
+    TRecord* GetRecord() const { return parts_.GetRecord(); }
+    TSound* GetSound() const { return parts_.GetSound(); }
     const TKordeya32& GetPort() const { return port_; }
-    TDevice* GetDevice() const { return Device.get(); }
-    TQtSoundOutput* GetSoundOutput() const { return sound_output_.get(); }
-    TRecordListUi* GetRecordList() const { return record_list_.get(); }
-    TDeviceTreeUi* GetDeviceTree() const { return device_tree_.get(); }
+    TDevice* GetDevice() const { return parts_.GetDevice(); }
+    TQtSoundOutput* GetSoundOutput() const { return parts_.GetSoundOutput(); }
+    TRecordListUi* GetRecordList() const { return parts_.GetRecordList(); }
+    TDeviceTreeUi* GetDeviceTree() const { return parts_.GetDeviceTree(); }
     // Whether the catalogue check asked the program to end during start-up.
     bool IsTerminated() const;
 
     // --- The controls.
-    const TMainActions& Actions() const { return actions_; }
-    QToolBar* GetToolBar() const { return ToolBar; }
-    QSplitter* GetSplitterLeftRight() const { return SplitterLeftRight; }
-    QSplitter* GetSplitterUpDown() const { return SplitterUpDown; }
-    QWidget* GetPanelDevices() const { return PanelDevices; }
+    const TMainActions& Actions() const { return widgets_.actions; }
+    QToolBar* GetToolBar() const { return widgets_.ToolBar; }
+    QSplitter* GetSplitterLeftRight() const { return widgets_.SplitterLeftRight; }
+    QSplitter* GetSplitterUpDown() const { return widgets_.SplitterUpDown; }
+    QWidget* GetPanelDevices() const { return widgets_.PanelDevices; }
     // The record list. Its columns are the shown fields in field order: the settings save
     // takes the width of the k-th column for the k-th shown field.
-    QTableView* GetListView() const { return ListView; }
-    QToolBar* GetToolBarRecords() const { return ToolBarRecords; }
-    QPlainTextEdit* GetRichEdit() const { return RichEdit; }
-    QTimer* GetTimerIniSaveDelay() const { return TimerIniSaveDelay; }
+    QTableView* GetListView() const { return widgets_.ListView; }
+    QToolBar* GetToolBarRecords() const { return widgets_.ToolBarRecords; }
+    QPlainTextEdit* GetRichEdit() const { return widgets_.RichEdit; }
+    QTimer* GetTimerIniSaveDelay() const { return save_delay_.GetTimer(); }
     QString StatusBarText(int panel) const;
-
     // The record fields' column widths: loaded from and saved to the settings file, taken
     // back from the shown columns at every save.
-    int GetFieldWidth(int field) const;
+    int GetFieldWidth(int field) const { return window_settings_.GetFieldWidth(field); }
 
 signals:
     // Carried out on the GUI thread for the device tree and the record list.
@@ -207,20 +153,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // The copy of the geometry each handler compares with, and whether it saw a change yet.
-    struct TGeometryWatch {
-        QRect last;
-        bool seen = false;
-    };
-
-    void BuildControls();
-    void BuildMenus();
-    void BuildToolBars();
-    void BuildStatusBar();
-    void CreateParts();
-    // The record list and the device tree on the views laid out by BuildControls.
-    void CreateViews();
-    void DestroyParts();
+    // The menu commands to what they do.
+    void ConnectActions();
     // Queues `now` for the GUI thread unless a queued call of it is already waiting.
     void Post(std::atomic<bool>& pending, void (TF_Main::*now)());
     // The last status panel: the overall state in the catalogue's colours.
@@ -230,15 +164,10 @@ private:
     void TitleUpdate();
     void TreeViewUpdateNow();
     void ListViewUpdateNow();
-    void GeometryChanged(TGeometryWatch& watch, const char* name);
     bool ChooseFile(const TFileChoice& choice, QString& chosen);
     void ChooseDBFile(bool save);
-    void ApplySettings(const TSettingsFileValues& values);
-    TSettingsFileValues CollectSettings();
     // IniSave without its box: the failure is logged; the text is the box's.
     bool WriteIni(std::string& failure);
-    int TreeViewWidth() const;
-    int RichEditHeight() const;
     // Runs a step that shows a modal dialog or box. A close asked for meanwhile ends the
     // dialogs and is carried out once the last step is over; then it returns true.
     bool RunModal(const std::function<void()>& step);
@@ -252,27 +181,7 @@ private:
     int db_retry_ms_;
     TF_Setup* setup_ = nullptr;
 
-    TMainActions actions_;
-    QToolBar* ToolBar = nullptr;
-    QSplitter* SplitterUpDown = nullptr;
-    QSplitter* SplitterLeftRight = nullptr;
-    QWidget* PanelDevices = nullptr;
-    QTreeView* TreeView = nullptr;
-    QToolBar* ToolBarDevices = nullptr;
-    QProgressBar* ProgressBarDevices = nullptr;
-    QMenu* PopupMenuDevice = nullptr;
-    QWidget* PanelRecords = nullptr;
-    QTableView* ListView = nullptr;
-    QToolBar* ToolBarRecords = nullptr;
-    QPlainTextEdit* RichEdit = nullptr;
-    std::array<QLabel*, StatusPanelCount> status_panels_{};
-    QTimer* TimerIniSaveDelay = nullptr;
-
-    std::array<int, RECORD_FIELD_COUNT> field_widths_{};
-    int tree_view_width_ = 0;
-    int rich_edit_height_ = 0;
-    TGeometryWatch resize_watch_;
-    TGeometryWatch move_watch_;
+    TMainWindowWidgets widgets_;
     bool shown_ = false;
     int modal_depth_ = 0;
     bool close_requested_ = false;
@@ -282,16 +191,10 @@ private:
     std::atomic<bool> tree_view_pending_{false};
     std::atomic<bool> list_view_pending_{false};
 
-    // The parts, in the order they are created; the settings and the two Qt back-ends
-    // outlive them.
+    // The settings outlive the parts, which are created after the controls and destroyed in
+    // their closing order before them.
     TCurrentSettings Settings;
-    std::unique_ptr<TQtLogPane> log_pane_;
-    std::unique_ptr<TQtSoundOutput> sound_output_;
-    std::unique_ptr<TLog> Log;
-    std::unique_ptr<TSQLite> SQLite;
-    std::unique_ptr<TSound> Sound;
-    std::unique_ptr<TRecord> Record;
-    std::unique_ptr<TDevice> Device;
-    std::unique_ptr<TRecordListUi> record_list_;
-    std::unique_ptr<TDeviceTreeUi> device_tree_;
+    TMainParts parts_;
+    TSaveDelay save_delay_;
+    TMainWindowSettings window_settings_;
 };

@@ -26,8 +26,6 @@
 
 namespace {
 
-constexpr int ShowLinesDefault = TCurrentSettings::ShowLinesDefault;
-
 QPushButton* Button(const char* name, const char* caption) {
     auto* button = new QPushButton(QString::fromUtf8(caption));
     button->setObjectName(QString::fromLatin1(name));
@@ -80,7 +78,7 @@ TF_Setup::TF_Setup(TF_Main& main)
     setFixedSize(layout->minimumSize().expandedTo(QSize(ClientWidth, ClientHeight)));
 
     PageControl->setCurrentIndex(0);
-    SetRecordsMask(TCurrentSettings::RecordsMaskDefault);
+    SetRecordsMask(RECORDS_MASK_KEY.fallback);
     EditDBFile->clear();
     EditShowLines->clear();
     main_.SetSetup(this);
@@ -168,7 +166,10 @@ QWidget* TF_Setup::BuildComTab() {
 
 QWidget* TF_Setup::BuildRecordsTab() {
     auto* tab = new QWidget;
-    LabelShowLines = Label("LabelShowLines", "Количество выводимых сообшений (10...300)");
+    LabelShowLines = Label("LabelShowLines", "");
+    LabelShowLines->setText(QStringLiteral("Количество выводимых сообшений (%1...%2)")
+                                .arg(SHOW_LINES_KEY.min)
+                                .arg(SHOW_LINES_KEY.max));
     ButtonShowLinesM10 = Button("ButtonShowLinesM10", "-10");
     ButtonShowLinesM1 = Button("ButtonShowLinesM1", "-1");
     EditShowLines = new QLineEdit;
@@ -188,7 +189,7 @@ QWidget* TF_Setup::BuildRecordsTab() {
                 [this, step = step] { SetShowLines(GetShowLines() + step); });
     }
     connect(ButtonShowLinesDefault, &QPushButton::clicked, this,
-            [this] { EditShowLines->setText(QString::number(ShowLinesDefault)); });
+            [this] { EditShowLines->setText(QString::number(SHOW_LINES_KEY.fallback)); });
     LabelRecordsIsShow = Label("LabelRecordsIsShow", "Показывать записи (Маскирование записей):");
     CheckListBoxRecordsMask = new QListWidget;
     CheckListBoxRecordsMask->setObjectName(QStringLiteral("CheckListBoxRecordsMask"));
@@ -263,8 +264,7 @@ int TF_Setup::GetShowLines() const {
 }
 
 void TF_Setup::SetShowLines(int value) {
-    EditShowLines->setText(QString::number(
-        std::clamp(value, TCurrentSettings::ShowLinesMin, TCurrentSettings::ShowLinesMax)));
+    EditShowLines->setText(QString::number(Clamped(SHOW_LINES_KEY, value)));
 }
 
 void TF_Setup::NormaliseShowLines() {
@@ -279,7 +279,7 @@ int TF_Setup::GetComNum() const {
 
 void TF_Setup::SetComNum(int number) {
     int index = ComboBoxComPort->findData(number);
-    if (index < 0 && number >= 1 && number <= TCurrentSettings::ComNumMax) {
+    if (index < 0 && InRange(COM_NUM_KEY, number)) {
         // The configured port stays the selected one whatever a scan found: listed with what
         // it is now (absent, busy), as the service waits for it.
         TComp32 probe(main_.GetPort().PortsDir());
@@ -421,12 +421,9 @@ void TF_Setup::Load(const TSetupOptions& setup) {
     SetDBFile(QString::fromStdString(setup.db_file));
     SetShowLines(setup.show_lines);
     SetComNum(setup.com_num);
-    CheckBoxDtr->setChecked(setup.ctrl_dtr);
-    CheckBoxRts->setChecked(setup.ctrl_rts);
-    CheckBoxInv->setChecked(setup.ctrl_inv);
-    CheckBoxRs485->setChecked(setup.ctrl_rs485);
-    CheckBoxIsSound->setChecked(setup.is_sound);
-    CheckBoxAutoRun->setChecked(setup.is_auto_run);
+    for (const auto& [box, flag] : FlagBoxes()) {
+        box->setChecked(setup.*flag);
+    }
     SetRecordsMask(setup.records_mask);
 }
 
@@ -435,12 +432,18 @@ TSetupOptions TF_Setup::Collect() const {
     setup.db_file = EditDBFile->text().toStdString();
     setup.show_lines = GetShowLines();
     setup.com_num = GetComNum();
-    setup.ctrl_dtr = CheckBoxDtr->isChecked();
-    setup.ctrl_rts = CheckBoxRts->isChecked();
-    setup.ctrl_inv = CheckBoxInv->isChecked();
-    setup.ctrl_rs485 = CheckBoxRs485->isChecked();
-    setup.is_sound = CheckBoxIsSound->isChecked();
-    setup.is_auto_run = CheckBoxAutoRun->isChecked();
+    for (const auto& [box, flag] : FlagBoxes()) {
+        setup.*flag = box->isChecked();
+    }
     setup.records_mask = GetRecordsMask();
     return setup;
+}
+
+TF_Setup::TFlagBoxes TF_Setup::FlagBoxes() const {
+    return {{{CheckBoxDtr, &TSetupOptions::ctrl_dtr},
+             {CheckBoxRts, &TSetupOptions::ctrl_rts},
+             {CheckBoxInv, &TSetupOptions::ctrl_inv},
+             {CheckBoxRs485, &TSetupOptions::ctrl_rs485},
+             {CheckBoxIsSound, &TSetupOptions::is_sound},
+             {CheckBoxAutoRun, &TSetupOptions::is_auto_run}}};
 }

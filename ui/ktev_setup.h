@@ -6,6 +6,9 @@
 
 #include <QDialog>
 
+#include <array>
+#include <utility>
+
 #include "ui/settings/settings_file.h"
 
 class QCheckBox;
@@ -32,14 +35,14 @@ public:
     TF_Setup(const TF_Setup&) = delete;
     TF_Setup& operator=(const TF_Setup&) = delete;
 
-    // Records per page: the edit box read as a decimal number, 50 when it is not one.
+    // Records per page: the edit box read as a decimal number, the default when it is not one.
     int GetShowLines() const;
-    // Clamps to 10..300 and writes the number into the edit box.
+    // Clamps to the ShowLines range and writes the number into the edit box.
     void SetShowLines(int value);
     // The selected port's number; 0 when none is selected.
     int GetComNum() const;
-    // Selects port `number` (1..255), adding it to the list with what it is now when the last
-    // scan did not find it; any other number selects nothing.
+    // Selects port `number` (in the ComNum range), adding it to the list with what it is now when
+    // the last scan did not find it; any other number selects nothing.
     void SetComNum(int number);
     int GetRecordsMask() const;
     void SetRecordsMask(int mask);
@@ -99,6 +102,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The check boxes and the Setup flags they hold, in the order they are loaded.
+    using TFlagBoxes = std::array<std::pair<QCheckBox*, bool TSetupOptions::*>, 6>;
+
+    TFlagBoxes FlagBoxes() const;
     QWidget* BuildFileTab();
     QWidget* BuildComTab();
     QWidget* BuildRecordsTab();

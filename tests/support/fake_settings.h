@@ -27,7 +27,7 @@ public:
     bool GetIsAutoRun() const override { return is_auto_run; }
     int GetRecordsMask() const override { return records_mask; }
 
-    std::atomic<int> show_lines{50};
+    std::atomic<int> show_lines{SHOW_LINES_DEFAULT};
     std::atomic<int> com_num{0};
     std::atomic<bool> ctrl_dtr{false};
     std::atomic<bool> ctrl_rts{false};
@@ -35,7 +35,7 @@ public:
     std::atomic<bool> ctrl_rs485{false};
     std::atomic<bool> is_sound{true};
     std::atomic<bool> is_auto_run{true};
-    std::atomic<int> records_mask{0x7FFFFFFF};
+    std::atomic<int> records_mask{RECORDS_MASK_ALL};
 
 private:
     mutable std::mutex db_file_lock_;

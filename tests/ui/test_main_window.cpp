@@ -119,7 +119,7 @@ private slots:
 
         f.main->Actions().MM_Service_Stop->trigger();
         QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("Stop"));
-        for (int panel = 1; panel < TF_Main::StatusPanelCount; ++panel) {
+        for (int panel = 1; panel < TMainWindowWidgets::StatusPanelCount; ++panel) {
             QCOMPARE(f.main->StatusBarText(panel), QString());
         }
     }
@@ -285,7 +285,7 @@ private slots:
         QTRY_VERIFY(f.main->GetSplitterUpDown()->handle(1)->isHidden());
         // A layout change asks for the delayed save.
         QVERIFY(f.main->GetTimerIniSaveDelay()->isActive());
-        QCOMPARE(f.main->GetTimerIniSaveDelay()->interval(), TF_Main::IniSaveDelayMs);
+        QCOMPARE(f.main->GetTimerIniSaveDelay()->interval(), TSaveDelay::DelayMs);
         // The hidden pane's log file keeps growing.
         TLog::Add(f.main->GetLog(), "while hidden", LOG_TYPE_INFO);
         QCOMPARE(f.LogCount("while hidden"), 1);

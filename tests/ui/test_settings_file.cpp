@@ -15,7 +15,14 @@
 #include <QToolBar>
 #include <QWindow>
 
+#include <limits>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
 #include "device/device.h"
+#include "ui/settings/setup_options.h"
 
 namespace {
 
@@ -148,6 +155,42 @@ private slots:
         QCOMPARE(Value(ini, "Setup", "CtrlRts"), std::string("1"));
         QCOMPARE(Value(ini, "Setup", "CtrlRs485"), std::string("1"));
         QCOMPARE(Value(ini, "Panels", "ToolButtons"), std::string("1"));
+    }
+
+    // Every Setup key the program writes comes back from a start and a save as the file had it,
+    // away from its default: a key in the table without its control would come back changed.
+    void everySetupKeyGoesThroughTheControls() {
+        WindowFixture f;
+        std::string ini = "[Setup]\n";
+        std::vector<std::pair<std::string, std::string>> given;
+        for (const TSetupKey& key : SETUP_KEYS) {
+            if (!key.written) {
+                continue;
+            }
+            std::string value;
+            std::visit(
+                [&]<typename T>(T TSetupOptions::*) {
+                    if constexpr (std::is_same_v<T, std::string>) {
+                        value = "/srv/ktev/архив.db";
+                    } else if constexpr (std::is_same_v<T, bool>) {
+                        value = key.fallback != 0 ? "0" : "1";
+                    } else {
+                        // Inside the range and off the default.
+                        value = std::to_string(key.min == std::numeric_limits<std::int32_t>::min()
+                                                   ? key.fallback - 1
+                                                   : key.min + 1);
+                    }
+                },
+                key.value);
+            ini += std::string(key.name) + "=" + value + "\n";
+            given.emplace_back(key.name, value);
+        }
+        f.Start(ini);
+        QVERIFY(f.main->IniSave());
+        const std::string saved = f.ReadIni();
+        for (const auto& [name, value] : given) {
+            QCOMPARE(Value(saved, "Setup", name), value);
+        }
     }
 
     void aFileSavedAsUtf8WithAByteOrderMarkKeepsItsFirstSection() {

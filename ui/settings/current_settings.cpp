@@ -16,8 +16,8 @@ std::string TCurrentSettings::GetDBFile() const {
 
 int TCurrentSettings::GetShowLines() const {
     std::lock_guard lock(lock_);
-    std::int32_t value = ShowLinesDefault;
-    return ParseDecimal(show_lines_, value) ? value : ShowLinesDefault;
+    std::int32_t value = SHOW_LINES_KEY.fallback;
+    return ParseDecimal(show_lines_, value) ? value : SHOW_LINES_KEY.fallback;
 }
 
 int TCurrentSettings::GetComNum() const {
@@ -67,7 +67,7 @@ void TCurrentSettings::SetDBFile(std::string_view path) {
 
 void TCurrentSettings::SetShowLines(int value) {
     std::lock_guard lock(lock_);
-    show_lines_ = std::to_string(std::clamp(value, ShowLinesMin, ShowLinesMax));
+    show_lines_ = std::to_string(Clamped(SHOW_LINES_KEY, value));
 }
 
 void TCurrentSettings::SetShowLinesText(std::string_view text) {
@@ -84,7 +84,7 @@ void TCurrentSettings::SetComPorts(const std::vector<int>& ports) {
     std::lock_guard lock(lock_);
     com_ports_.clear();
     std::copy_if(ports.begin(), ports.end(), std::back_inserter(com_ports_),
-                 [](int port) { return port >= 1 && port <= ComNumMax; });
+                 [](int port) { return InRange(COM_NUM_KEY, port); });
 }
 
 std::vector<int> TCurrentSettings::GetComPorts() const {
@@ -94,7 +94,7 @@ std::vector<int> TCurrentSettings::GetComPorts() const {
 
 void TCurrentSettings::SetComNum(int number) {
     std::lock_guard lock(lock_);
-    com_num_ = number >= 1 && number <= ComNumMax ? number : 0;
+    com_num_ = InRange(COM_NUM_KEY, number) ? number : 0;
 }
 
 void TCurrentSettings::SetCtrlDtr(bool on) {

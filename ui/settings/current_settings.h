@@ -10,17 +10,12 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "ui/settings/setup_options.h"
 
 class TCurrentSettings final : public TSettings {
 public:
-    static constexpr int ShowLinesDefault = 50;
-    static constexpr int ShowLinesMin = 10;
-    static constexpr int ShowLinesMax = 300;
-    static constexpr int RecordsMaskDefault = 0x7FFFFFFF;
-    static constexpr int ComNumMax = 255;
-
     // As the dialog is built, before the settings file is read: empty path and records-per-page
-    // text, no port listed or selected, every box clear, the records mask 7FFFFFFF.
+    // text, no port listed or selected, every box clear, the records mask's default.
     TCurrentSettings() = default;
 
     // "<program folder>/default.db": the database file when the settings file names none.
@@ -38,18 +33,18 @@ public:
     int GetRecordsMask() const override;
 
     void SetDBFile(std::string_view path);
-    // Clamps to 10..300 and holds the value as decimal text.
+    // Clamps to the ShowLines range and holds the value as decimal text.
     void SetShowLines(int value);
     // The records-per-page text as the operator typed it.
     void SetShowLinesText(std::string_view text);
     std::string GetShowLinesText() const;
 
-    // The ports found by the last scan (numbers outside 1..255 are left out). The configured
-    // port stays what it is, whatever the scan found: a port absent or busy for a while is
-    // waited for by the service, and the settings file keeps its number.
+    // The ports found by the last scan (numbers outside the ComNum range are left out). The
+    // configured port stays what it is, whatever the scan found: a port absent or busy for a while
+    // is waited for by the service, and the settings file keeps its number.
     void SetComPorts(const std::vector<int>& ports);
     std::vector<int> GetComPorts() const;
-    // The configured port, 1..255, listed or not; any other number means none (0).
+    // The configured port, in the ComNum range, listed or not; any other number means none (0).
     void SetComNum(int number);
 
     void SetCtrlDtr(bool on);
@@ -72,5 +67,5 @@ private:
     bool ctrl_rs485_ = false;
     bool is_sound_ = false;
     bool is_auto_run_ = false;
-    int records_mask_ = RecordsMaskDefault;
+    int records_mask_ = RECORDS_MASK_KEY.fallback;
 };

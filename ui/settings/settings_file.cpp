@@ -1,5 +1,6 @@
 #include "ui/settings/settings_file.h"
 
+#include <variant>
 #include <vector>
 
 namespace {
@@ -10,7 +11,7 @@ constexpr std::string_view FIELDS_WIDTH = "FieldsWidth";
 constexpr std::string_view FIELDS_CHECKED = "FieldsChecked";
 constexpr std::string_view SETUP = "Setup";
 
-// Every key but IsLogDebug, in the order the file is written.
+// Every key the program writes, in the order the file is written.
 template <typename Values, typename Visit>
 void ForEachKey(Values& v, Visit&& visit) {
     visit(OPTIONS, "WindowsTop", v.options.top);
@@ -26,16 +27,11 @@ void ForEachKey(Values& v, Visit&& visit) {
         visit(FIELDS_WIDTH, RECORD_FIELD_KEYS[i], v.fields[i].width);
         visit(FIELDS_CHECKED, RECORD_FIELD_KEYS[i], v.fields[i].checked);
     }
-    visit(SETUP, "DBFile", v.setup.db_file);
-    visit(SETUP, "ShowLines", v.setup.show_lines);
-    visit(SETUP, "ComNum", v.setup.com_num);
-    visit(SETUP, "CtrlDtr", v.setup.ctrl_dtr);
-    visit(SETUP, "CtrlRts", v.setup.ctrl_rts);
-    visit(SETUP, "CtrlInv", v.setup.ctrl_inv);
-    visit(SETUP, "CtrlRs485", v.setup.ctrl_rs485);
-    visit(SETUP, "IsSound", v.setup.is_sound);
-    visit(SETUP, "IsAutoRun", v.setup.is_auto_run);
-    visit(SETUP, "RecordsMask", v.setup.records_mask);
+    for (const TSetupKey& key : SETUP_KEYS) {
+        if (key.written) {
+            std::visit([&](auto member) { visit(SETUP, key.name, v.setup.*member); }, key.value);
+        }
+    }
 }
 
 // Each value comes in holding its default.
@@ -70,7 +66,7 @@ TSettingsFileValues ReadSettingsFile(const TProfileFile& file, const std::string
     ForEachKey(values, [&](std::string_view section, std::string_view key, auto& value) {
         Read(file, section, key, value);
     });
-    Read(file, SETUP, "IsLogDebug", values.setup.is_log_debug);
+    Read(file, SETUP, SetupKey(&TSetupOptions::is_log_debug).name, values.setup.is_log_debug);
     return values;
 }
 

@@ -11,6 +11,7 @@
 
 #include "common/profile_file.h"
 #include "records/record_types.h"
+#include "ui/settings/setup_options.h"
 
 // Keys of the record fields in the FieldsWidth and FieldsChecked sections, in field order.
 constexpr std::array<std::string_view, RECORD_FIELD_COUNT> RECORD_FIELD_KEYS = {
@@ -40,25 +41,11 @@ struct TFieldOptions {
     bool checked = true;
 };
 
-// Section Setup: the service and record settings. IsLogDebug is read, never written.
-struct TSetupOptions {
-    std::string db_file;
-    std::int32_t show_lines = 50;
-    std::int32_t com_num = -1;
-    bool ctrl_dtr = false;
-    bool ctrl_rts = false;
-    bool ctrl_inv = false;
-    bool ctrl_rs485 = false;
-    bool is_log_debug = false;
-    bool is_sound = true;
-    bool is_auto_run = true;
-    std::int32_t records_mask = 0x7FFFFFFF;
-};
-
 struct TSettingsFileValues {
     TWindowOptions options;
     TPanelOptions panels;
     std::array<TFieldOptions, RECORD_FIELD_COUNT> fields;
+    // Section Setup, keyed by SETUP_KEYS.
     TSetupOptions setup;
 };
 

@@ -1,0 +1,72 @@
+#include "ui/main_parts.h"
+
+#include "audio/sound.h"
+#include "buslink/kordeya32.h"
+#include "database/sqlite.h"
+#include "device/device.h"
+#include "log/log.h"
+#include "records/record.h"
+#include "ui/device_tree_view.h"
+#include "ui/log_pane_qt.h"
+#include "ui/main_window_widgets.h"
+#include "ui/record_list_view.h"
+#include "ui/settings/current_settings.h"
+#include "ui/sound_output.h"
+#include "ui/timer_qt.h"
+
+TMainParts::TMainParts() = default;
+
+TMainParts::~TMainParts() {
+    Destroy();
+}
+
+void TMainParts::Create(const TMainPartsLinks& links) {
+    log_pane_ = std::make_unique<TQtLogPane>(links.widgets->RichEdit);
+    Log = std::make_unique<TLog>(log_pane_.get(), std::make_unique<TQtTimer>(),
+                                 links.program_path + ".log");
+    sound_output_ = std::make_unique<TQtSoundOutput>(Log.get());
+    // The event-record object keeps references to the database and the sound player, so
+    // those two come first; neither opens anything when created.
+    SQLite = std::make_unique<TSQLite>(Log.get(), *links.settings);
+    Sound = std::make_unique<TSound>(Log.get(), links.settings, sound_output_.get());
+    TRecordLinks record_links;
+    record_links.log = Log.get();
+    record_links.app = links.app;
+    record_links.catalogue_dir = links.program_dir;
+    record_links.sqlite = SQLite.get();
+    record_links.sound = Sound.get();
+    Record = std::make_unique<TRecord>(record_links);
+    Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *links.views, *links.port,
+                                       *links.settings, links.db_retry_ms);
+    CreateViews(links);
+}
+
+void TMainParts::CreateViews(const TMainPartsLinks& links) {
+    const TMainWindowWidgets& w = *links.widgets;
+    TRecordListControls list;
+    list.view = w.ListView;
+    list.page_buttons = {w.actions.ToolButtonFirstRecord, w.actions.ToolButtonPriorPage,
+                         w.actions.ToolButtonNextPage, w.actions.ToolButtonLastRecord};
+    list.field_items = w.actions.MM_View_Fields_Items;
+    list.field_width = links.field_width;
+    record_list_ =
+        std::make_unique<TRecordListUi>(list, Log.get(), *Record, *SQLite, *links.settings);
+    record_list_->on_layout_changed = links.on_list_layout_changed;
+    device_tree_ =
+        std::make_unique<TDeviceTreeUi>(w.TreeView, w.PopupMenuDevice, Log.get(), *Device, *Record);
+}
+
+void TMainParts::Destroy() {
+    // The tree's thread and nodes read the device table; the device service still switches the
+    // record list off as it stops, and the list's loads end before the database goes.
+    device_tree_.reset();
+    Device.reset();
+    record_list_.reset();
+    Sound.reset();
+    // Its queued calls die with it; the log it reports to is still there.
+    sound_output_.reset();
+    SQLite.reset();
+    Record.reset();
+    // The last flush writes every line still waiting, the destructors' own included.
+    Log.reset();
+}
