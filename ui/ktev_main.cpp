@@ -21,8 +21,6 @@
 
 namespace {
 
-}
-
 bool QtChooseFile(QWidget* parent, const TFileChoice& choice, QString& chosen) {
     QFileDialog dialog(parent, choice.title, choice.dir);
     dialog.setAcceptMode(choice.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -49,9 +47,8 @@ QString TF_Main::Caption() {
 
 TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     : QMainWindow(parent), port_(port), program_path_(std::move(options.program_path)),
-      program_dir_(DirOf(program_path_)),
-      choose_file_(std::move(options.choose_file)), app_(options.app),
-      db_retry_ms_(options.db_retry_ms), widgets_(*this),
+      program_dir_(DirOf(program_path_)), choose_file_(std::move(options.choose_file)),
+      app_(options.app), db_retry_ms_(options.db_retry_ms), widgets_(*this),
       save_delay_(*this, parts_, [this] { IniSave(); }),
       window_settings_(*this, widgets_, parts_, save_delay_) {
     setWindowTitle(Caption());
