@@ -13,6 +13,7 @@
 #include "device/device.h"
 #include "log/log.h"
 #include "records/record.h"
+#include "ui/about_dialog.h"
 #include "ui/app_control_qt.h"
 #include "ui/device_tree_view.h"
 #include "ui/ktev_setup.h"
@@ -114,6 +115,22 @@ void TF_Main::ConnectActions() {
     connect(a.MM_Service_SoundOff, &QAction::triggered, this,
             [this] { TSound::SetSound(GetSound(), SOUND_OFF); });
     connect(a.MM_Service_Setup, &QAction::triggered, this, &TF_Main::MM_Service_SetupClick);
+    connect(a.MM_Help_About, &QAction::triggered, this, &TF_Main::MM_Help_AboutClick);
+}
+
+TAboutFiles TF_Main::AboutFiles() const {
+    TAboutFiles files;
+    files.settings = QString::fromStdString(GetIniPath());
+    files.log = GetLog() != nullptr ? QString::fromStdString(GetLog()->GetPath()) : QString();
+    files.database = QString::fromStdString(DatabaseInUse());
+    return files;
+}
+
+void TF_Main::MM_Help_AboutClick() {
+    RunModal([this] {
+        TF_About about(AboutFiles(), this);
+        about.exec();
+    });
 }
 
 QString TF_Main::StatusBarText(int panel) const {
@@ -225,12 +242,14 @@ void TF_Main::ShowStatusState(const QString& text, const TMessageStyle& style) {
     panel->setFont(font);
 }
 
-void TF_Main::TitleUpdate() {
+std::string TF_Main::DatabaseInUse() const {
     const TSQLite* sqlite = parts_.GetSQLite();
     std::string file = sqlite != nullptr ? sqlite->GetPath() : std::string();
-    if (file.empty()) {
-        file = Settings.GetDBFile();
-    }
+    return file.empty() ? Settings.GetDBFile() : file;
+}
+
+void TF_Main::TitleUpdate() {
+    const std::string file = DatabaseInUse();
     setWindowTitle(file.empty()
                        ? Caption()
                        : QStringLiteral("%1 - %2").arg(Caption(), QString::fromStdString(file)));

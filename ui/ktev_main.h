@@ -17,6 +17,7 @@
 #include "device/device.h"
 #include "device/device_views.h"
 #include "records/record_types.h"
+#include "ui/about_dialog.h"
 #include "ui/main_parts.h"
 #include "ui/main_window_settings.h"
 #include "ui/main_window_widgets.h"
@@ -94,8 +95,13 @@ public:
 
     void MM_File_NewClick();
     void MM_File_OpenClick();
-    // Stops the service, shows the settings dialog modally, then starts the service.
+    // Shows the settings dialog modally while the service runs; afterwards starts it, or
+    // restarts it only when the port, the line control or the database file changed.
     void MM_Service_SetupClick();
+    // Help > "О программе".
+    void MM_Help_AboutClick();
+    // What the About dialog names: the settings file, the log and the database in use.
+    TAboutFiles AboutFiles() const;
 
     // --- The settings file.
     void IniLoad();
@@ -160,8 +166,10 @@ private:
     // The last status panel: the overall state in the catalogue's colours.
     void ShowStatusState(const QString& text, const TMessageStyle& style);
     void StatusBarUpdateNow();
-    // The caption and the database file in use: the open one, else the one a start opens.
+    // The caption and the database file in use.
     void TitleUpdate();
+    // The open database file, else the one a start opens.
+    std::string DatabaseInUse() const;
     void TreeViewUpdateNow();
     void ListViewUpdateNow();
     bool ChooseFile(const TFileChoice& choice, QString& chosen);

@@ -203,7 +203,7 @@ void TMainWindowWidgets::BuildMenus(QMainWindow& window) {
     a.MM_Help_CheckUpdate = help->addAction(QStringLiteral("Проверить обновление"));
     help->addSeparator();
     a.MM_Help_About = help->addAction(QStringLiteral("О программе"));
-    for (QAction* item : {a.MM_Help_Manual, a.MM_Help_CheckUpdate, a.MM_Help_About}) {
+    for (QAction* item : {a.MM_Help_Manual, a.MM_Help_CheckUpdate}) {
         item->setEnabled(false);
     }
 }

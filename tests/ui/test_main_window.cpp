@@ -21,10 +21,13 @@
 #include <fstream>
 #include <thread>
 
+#include <sqlite3.h>
+
 #include "audio/sound.h"
 #include "buslink/state_codes.h"
 #include "device/device.h"
 #include "sim/bus_sim.h"
+#include "ui/about_dialog.h"
 #include "ui/record_list_view.h"
 #include "ui/signal_close.h"
 
@@ -318,13 +321,13 @@ private slots:
         QCOMPARE(TF_Main::Caption(), QStringLiteral("\"Кордея-ТЛ\" Tev"));
         for (QAction* disabled :
              {a.MM_File_Export->menuAction(), a.MM_File_Export_Text, a.MM_File_Export_Excel,
-              a.MM_Help_Manual, a.MM_Help_CheckUpdate, a.MM_Help_About}) {
+              a.MM_Help_Manual, a.MM_Help_CheckUpdate}) {
             QVERIFY2(!disabled->isEnabled(), qPrintable(disabled->text()));
         }
         for (QAction* enabled :
              {a.MM_File_New, a.MM_File_Open, a.MM_File_Exit, a.MM_View_UpdateRecords,
               a.MM_View_UpdateDevices, a.MM_Service_Stop, a.MM_Service_Start, a.MM_Service_SoundOff,
-              a.MM_Service_Setup}) {
+              a.MM_Service_Setup, a.MM_Help_About}) {
             QVERIFY2(enabled->isEnabled(), qPrintable(enabled->text()));
         }
         QCOMPARE(a.MM_View_UpdateRecords->shortcut(), QKeySequence(Qt::Key_F5));
@@ -423,6 +426,25 @@ private slots:
         f.main->Actions().MM_Service_Start->trigger();
         QVERIFY(f.main->GetDevice()->IsRunning());
         QTRY_COMPARE(f.main->windowTitle(), title("second.db"));
+    }
+
+    void theAboutBoxNamesTheVersionsAndTheFilesInUse() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.Start(ManualStart);
+        f.main->Actions().MM_Service_Start->trigger();
+        QTRY_COMPARE(f.main->StatusBarText(0), QStringLiteral("RUN"));
+        const QString text = TF_About::Text(f.main->AboutFiles());
+        for (const QString& part :
+             {QStringLiteral("Версия 0."), QStringLiteral("Qt %1").arg(qVersion()),
+              QStringLiteral("SQLite %1").arg(sqlite3_libversion()),
+              QStringLiteral("Файл настроек: %1").arg(QString::fromStdString(f.main->GetIniPath())),
+              QStringLiteral("Журнал: %1").arg(QString::fromStdString(f.Path("ktev.log"))),
+              QStringLiteral("База данных: %1")
+                  .arg(QString::fromStdString(f.Path("default.db")))}) {
+            QVERIFY2(text.contains(part), qPrintable(text));
+        }
     }
 
     void aDatabaseThatCannotBeOpenedIsShownAndWaitedFor() {
