@@ -162,8 +162,8 @@ void TF_Main::CreateViews() {
             &TRecordListUi::ListViewUpdate);
     connect(this, &TF_Main::RecordListTimerRequested, record_list_.get(),
             &TRecordListUi::RecordListSetTimer);
-    device_tree_ =
-        std::make_unique<TDeviceTreeUi>(TreeView, PopupMenuDevice, Log.get(), *Device, *Record);
+    device_tree_ = std::make_unique<TDeviceTreeUi>(TreeView, PopupMenuDevice, Log.get(), *Device,
+                                                   *Record, *app_);
     connect(this, &TF_Main::TreeViewUpdateRequested, device_tree_.get(),
             &TDeviceTreeUi::TreeViewUpdate);
 }
@@ -487,6 +487,8 @@ void TF_Main::StatusBarUpdateNow() {
     TLog::Add(Log.get(), "TF_Main::StatusBarUpdate", LOG_TYPE_DEBUG);
     // Every start and stop of the service ends here, and a start may have opened another file.
     TitleUpdate();
+    // Stopped, the tree shows only what was heard last.
+    device_tree_->SetStale(!Device->IsRunning());
     if (Device->IsRunning()) {
         status_panels_[0]->setText(QStringLiteral("RUN"));
         // The port the service holds or waits for, and who switches its line.

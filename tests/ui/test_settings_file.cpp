@@ -48,7 +48,7 @@ private slots:
         f.Show();
         TF_Main& m = *f.main;
         QCOMPARE(QRect(m.x(), m.y(), m.width(), m.height()), QRect(100, 100, 800, 400));
-        QCOMPARE(m.GetPanelDevices()->width(), 200);
+        QCOMPARE(m.GetPanelDevices()->width(), 480);
         QCOMPARE(m.GetRichEdit()->height(), 100);
         QVERIFY(!m.GetToolBar()->isHidden());
         QVERIFY(!m.GetPanelDevices()->isHidden());
@@ -80,7 +80,7 @@ private slots:
         const std::string ini = f.ReadIni();
         QCOMPARE(Value(ini, "Options", "WindowsTop"), std::string("100"));
         QCOMPARE(Value(ini, "Options", "WindowsWidth"), std::string("800"));
-        QCOMPARE(Value(ini, "Options", "TreeViewWidth"), std::string("200"));
+        QCOMPARE(Value(ini, "Options", "TreeViewWidth"), std::string("480"));
         QCOMPARE(Value(ini, "Options", "RichEditHeight"), std::string("100"));
         QCOMPARE(Value(ini, "FieldsChecked", "Message"), std::string("1"));
         QCOMPARE(Value(ini, "Setup", "ComNum"), std::string("0"));

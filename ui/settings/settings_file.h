@@ -23,7 +23,8 @@ struct TWindowOptions {
     std::int32_t left = 100;
     std::int32_t width = 800;
     std::int32_t height = 400;
-    std::int32_t tree_view_width = 200;
+    // Room for a whole device line: its name, address, description and state.
+    std::int32_t tree_view_width = 480;
     std::int32_t rich_edit_height = 100;
 };
 
