@@ -156,6 +156,9 @@ void TF_Main::CreateViews() {
                          actions_.ToolButtonNextPage, actions_.ToolButtonLastRecord};
     list.field_items = actions_.MM_View_Fields_Items;
     list.field_width = [this](int field) { return GetFieldWidth(field); };
+    list.set_field_width = [this](int field, int width) {
+        field_widths_[static_cast<std::size_t>(field)] = width;
+    };
     record_list_ = std::make_unique<TRecordListUi>(list, Log.get(), *Record, *SQLite, Settings);
     record_list_->on_layout_changed = [this] { TimerIniSaveDelayStart(); };
     connect(this, &TF_Main::ListViewUpdateRequested, record_list_.get(),

@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include "device/device.h"
+#include "ui/record_list_view.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ private slots:
         QVERIFY(!m.GetRichEdit()->isHidden());
         for (int field = 0; field < RECORD_FIELD_COUNT; ++field) {
             QVERIFY(m.Actions().MM_View_Fields_Items[static_cast<std::size_t>(field)]->isChecked());
-            QCOMPARE(m.GetFieldWidth(field), 60);
+            QCOMPARE(m.GetFieldWidth(field), RECORD_FIELD_WIDTH_FIT);
         }
         QCOMPARE(f.setup->EditShowLines->text(), QStringLiteral("50"));
         QCOMPARE(f.setup->GetComNum(), 0);
@@ -239,6 +240,36 @@ private slots:
         QCOMPARE(Value(ini, "FieldsWidth", "DateTime"), std::string("31"));
         QCOMPARE(Value(ini, "FieldsWidth", "Message"), std::string("36"));
         f.main->GetListView()->setModel(nullptr);
+    }
+
+    void fittedAndDraggedColumnWidthsAreSaved() {
+        WindowFixture f;
+        f.Start("[FieldsWidth]\nAddress=44\n[Setup]\nIsAutoRun=0\n");
+        TF_Main& m = *f.main;
+        // A page of one row with every field, as the list's timer makes it.
+        const auto page = [&m] {
+            TRecordListPage p;
+            for (int field = 0; field < RECORD_FIELD_COUNT; ++field) {
+                p.fields.push_back(field);
+                p.widths.push_back(m.GetFieldWidth(field));
+                p.cells.emplace_back("1");
+            }
+            p.styles.resize(1);
+            return p;
+        };
+        m.GetRecordList()->ShowPage(page());
+        QHeaderView* header = m.GetListView()->horizontalHeader();
+        const int fitted = header->sectionSize(2);
+        QVERIFY(fitted > 60);
+        QCOMPARE(header->sectionSize(3), 44);
+        header->resizeSection(1, 123); // the operator's hand
+        m.GetRecordList()->ShowPage(page());
+        QCOMPARE(header->sectionSize(1), 123);
+        QVERIFY(m.IniSave());
+        const std::string ini = f.ReadIni();
+        QCOMPARE(Value(ini, "FieldsWidth", "DeviceId"), std::string("123"));
+        QCOMPARE(Value(ini, "FieldsWidth", "DateTime"), std::to_string(fitted));
+        QCOMPARE(Value(ini, "FieldsWidth", "Address"), std::string("44"));
     }
 
     void layoutChangesSaveTenSecondsAfterTheLast() {

@@ -35,9 +35,10 @@ struct TPanelOptions {
     bool log_application = true;
 };
 
-// One record field in FieldsWidth and FieldsChecked.
+// One record field in FieldsWidth and FieldsChecked. A width missing from the file fits the
+// column to its texts; one stored, by the operator or a save, stays as it is.
 struct TFieldOptions {
-    std::int32_t width = 60;
+    std::int32_t width = RECORD_FIELD_WIDTH_FIT;
     bool checked = true;
 };
 
