@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config clang clang-format libclang-rt-14-dev
-  qt6-base-dev qt6-multimedia-dev libqt6svg6 qt6-qpa-plugins
+  qt6-base-dev qt6-multimedia-dev libqt6svg6 qt6-qpa-plugins qt6-translations-l10n
   libsqlite3-dev sqlite3 libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 valgrind
 )

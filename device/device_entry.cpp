@@ -37,6 +37,8 @@ void TDeviceEntry::Reset(const TDeviceRecord& device) {
     state_node.Reset();
     power_node.Reset();
     battery_node.Reset();
+    lines_node.Reset();
+    relays_node.Reset();
     for (TLineEntry& l : line) {
         l.Reset();
     }

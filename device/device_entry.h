@@ -56,6 +56,9 @@ struct TDeviceEntry {
     TNodeData state_node;
     TNodeData power_node;
     TNodeData battery_node;
+    // The "ШС" and "РЕЛЕ" group lines, drawn as the gravest loop or relay inside them.
+    TNodeData lines_node;
+    TNodeData relays_node;
     TLineEntry line[MAX_LINES];
     TRelayEntry relay[MAX_RELAYS];
     TShared<bool> info_complete;

@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "device/device.h"
 #include "log/log.h"
+#include "records/alarm_class.h"
 #include "records/cell_text.h"
 #include "records/record.h"
 
@@ -37,6 +38,11 @@ const std::array<std::string_view, REMOTE_CAPABILITY_COUNT> REMOTE_CAPABILITY_CA
 };
 
 namespace {
+
+// Popup items that ask first.
+constexpr int ITEM_DEVICE_RESET = 0;
+constexpr int ITEM_LINE_OFF = 3;
+constexpr int ITEM_SENSOR_OFF = 5;
 
 constexpr int MENU_DEVICE_RESET = 1 << 0;
 constexpr int MENU_LINE_RESET = 1 << 1;
@@ -84,12 +90,20 @@ std::string Format(std::string_view format, const auto&... args) {
     return text;
 }
 
+// A device's factory name, or its id when it has none.
+std::string DeviceName(const TDeviceRecord& device) {
+    return device.const_name[0] != '\0' ? DeviceNameText(device.const_name)
+                                        : DeviceIdText(device.device_id);
+}
+
 // A device as one rebuild sees it: its table entry read once.
 struct TDeviceLine {
     TDeviceEntry* entry;
     TDeviceRecord record;
     bool online;
     std::string text;
+    // Its own summary state first, then every state below it.
+    TWorstState worst;
 };
 
 class TTreeBuilder {
@@ -106,21 +120,28 @@ private:
     struct TMessage {
         std::string text;
         TMessageStyle style;
+        TAlarmClass alarm_class = TAlarmClass::Normal;
     };
 
     int Add(int parent, std::string text, const TNodeData* cell);
-    // A line of one state: `format` filled with its tree text, on the state's cell.
+    // A line of one state: `format` filled with its tree text, on the state's cell; the state
+    // is noted in `worst`.
     int AddState(int parent, std::string_view format, std::uint8_t type, std::int32_t value,
-                 TNodeData& cell);
+                 TNodeData& cell, TWorstState& worst);
     // A loop or relay line, `format` filled with its number and state, and its "Состояние"
     // child, both on its state cell.
     int AddElement(int group, std::string_view format, int i, std::uint8_t type, std::uint8_t state,
-                   TNodeData& cell);
+                   TNodeData& cell, TWorstState& worst);
     // The tree text of a state into the cell's style. The tree form depends on the type and the
     // code byte alone, so each pair is formatted once per rebuild.
-    const std::string& Message(std::uint8_t type, std::int32_t value, TNodeData& cell);
-    void AddLines(int top, TDeviceLine& line, bool commandable);
-    void AddRelays(int top, TDeviceLine& line, bool commandable);
+    const TMessage& Message(std::uint8_t type, std::int32_t value, TNodeData& cell);
+    // The "ШС" and "РЕЛЕ" groups; each is drawn as the gravest state inside it, which is noted
+    // in `worst` as well.
+    void AddLines(int top, TDeviceLine& line, bool commandable, TWorstState& worst);
+    void AddRelays(int top, TDeviceLine& line, bool commandable, TWorstState& worst);
+    // A group line is drawn as the constant group cell unless something inside it is graver
+    // than normal.
+    void StoreGroupStyle(TNodeData& cell, const TWorstState& inside, TWorstState& device);
 
     const TRecord& record_;
     const TDeviceTree& tree_;
@@ -128,16 +149,18 @@ private:
     std::unordered_map<int, TMessage> messages_;
 };
 
-const std::string& TTreeBuilder::Message(std::uint8_t type, std::int32_t value, TNodeData& cell) {
+const TTreeBuilder::TMessage& TTreeBuilder::Message(std::uint8_t type, std::int32_t value,
+                                                    TNodeData& cell) {
     const int key = type * 256 + RecordCode(value);
     auto it = messages_.find(key);
     if (it == messages_.end()) {
         TMessage message;
         record_.GetRecordMessage(type, value, false, message.style, message.text);
+        message.alarm_class = record_.GetAlarmClass(type, value);
         it = messages_.emplace(key, std::move(message)).first;
     }
     cell.style.Store(it->second.style);
-    return it->second.text;
+    return it->second;
 }
 
 int TTreeBuilder::Add(int parent, std::string text, const TNodeData* cell) {
@@ -156,26 +179,29 @@ int TTreeBuilder::Add(int parent, std::string text, const TNodeData* cell) {
 }
 
 int TTreeBuilder::AddState(int parent, std::string_view format, std::uint8_t type,
-                           std::int32_t value, TNodeData& cell) {
-    return Add(parent, Format(format, Message(type, value, cell)), &cell);
+                           std::int32_t value, TNodeData& cell, TWorstState& worst) {
+    const TMessage& message = Message(type, value, cell);
+    worst.Note(message.alarm_class, message.style);
+    return Add(parent, Format(format, message.text), &cell);
 }
 
 int TTreeBuilder::AddElement(int group, std::string_view format, int i, std::uint8_t type,
-                             std::uint8_t state, TNodeData& cell) {
-    const std::string& text = Message(type, ElementValue(i, state), cell);
-    const int node = Add(group, Format(format, i + 1, text), &cell);
-    Add(node, Format("Состояние: %s", text), &cell);
+                             std::uint8_t state, TNodeData& cell, TWorstState& worst) {
+    const TMessage& message = Message(type, ElementValue(i, state), cell);
+    worst.Note(message.alarm_class, message.style);
+    const int node = Add(group, Format(format, i + 1, message.text), &cell);
+    Add(node, Format("Состояние: %s", message.text), &cell);
     return node;
 }
 
 TDeviceLine TTreeBuilder::DeviceLine(TDeviceEntry& entry) {
-    TDeviceLine line{&entry, entry.record.Get(), entry.online, {}};
+    TDeviceLine line{&entry, entry.record.Get(), entry.online, {}, {}};
     const TDeviceRecord& r = line.record;
-    const std::string name =
-        r.const_name[0] != '\0' ? DeviceNameText(r.const_name) : DeviceIdText(r.device_id);
+    const std::string name = DeviceName(r);
     const std::string user = r.user_name[0] != '\0' ? DeviceNameText(r.user_name) : " ";
-    const std::string& state = Message(MAX_STATE, entry.max_state, entry.device_node);
-    line.text = Format("%-18s (%3d) %-18s [ %s ]", name, r.address, user, state);
+    const TMessage& state = Message(MAX_STATE, entry.max_state, entry.device_node);
+    line.worst.Note(state.alarm_class, state.style);
+    line.text = Format("%-18s (%3d) %-18s [ %s ]", name, r.address, user, state.text);
     return line;
 }
 
@@ -191,9 +217,10 @@ void TTreeBuilder::AddDevice(TDeviceLine& line) {
 
     const int top =
         Add(-1, std::move(line.text), line.online ? &e.device_node : &tree_.OfflineNode());
-    AddState(top, "Состояние: %s", DEVICE_STATE, e.state, e.state_node);
-    AddState(top, "Питание: %s", DEVICE_POWER, e.power, e.power_node);
-    AddState(top, "Аккумулятор: %s", DEVICE_BATTERY, e.battery, e.battery_node);
+    TWorstState& worst = line.worst;
+    AddState(top, "Состояние: %s", DEVICE_STATE, e.state, e.state_node, worst);
+    AddState(top, "Питание: %s", DEVICE_POWER, e.power, e.power_node, worst);
+    AddState(top, "Аккумулятор: %s", DEVICE_BATTERY, e.battery, e.battery_node, worst);
     const int remote = Add(top, "Удалённое управление", &tree_.NoNode());
     for (int k = 0; k < REMOTE_CAPABILITY_COUNT; ++k) {
         const bool yes = Bit(r.remote, k);
@@ -203,11 +230,14 @@ void TTreeBuilder::AddDevice(TDeviceLine& line) {
             yes ? &tree_.YesNode() : &tree_.NoNode());
     }
     Add(top, Format("Архивных сообщений: %d", r.archives), &tree_.NoNode());
-    AddLines(top, line, commandable);
-    AddRelays(top, line, commandable);
+    AddLines(top, line, commandable, worst);
+    AddRelays(top, line, commandable, worst);
+    // A loop in alarm shows on the device line without opening anything. An offline device
+    // keeps its own line.
+    e.device_node.style.Store(worst.Style());
 }
 
-void TTreeBuilder::AddLines(int top, TDeviceLine& line, bool commandable) {
+void TTreeBuilder::AddLines(int top, TDeviceLine& line, bool commandable, TWorstState& worst) {
     const int count = std::clamp(line.record.lines, 0, TDeviceEntry::MAX_LINES);
     if (count == 0) {
         return;
@@ -215,16 +245,20 @@ void TTreeBuilder::AddLines(int top, TDeviceLine& line, bool commandable) {
     const int remote = line.record.remote;
     const int menu =
         (Bit(remote, 1) ? MENU_LINE_RESET : 0) | (Bit(remote, 3) ? MENU_LINE_OFF_ON : 0);
-    const int group = Add(top, Format("ШС (%d)", count), &tree_.GroupNode());
+    TNodeData& group_cell = line.entry->lines_node;
+    const int group = Add(top, Format("ШС (%d)", count), &group_cell);
+    TWorstState inside;
     for (int i = 0; i < count; ++i) {
         TLineEntry& l = line.entry->line[i];
         SetMenu(l.state_node, commandable, menu, i, *line.entry);
-        const int node = AddElement(group, "ШС%-2d [ %s ]", i, LINE_STATE, l.state, l.state_node);
-        AddState(node, "Тип: %s", LINE_TYPE, ElementValue(i, l.type), l.type_node);
+        const int node =
+            AddElement(group, "ШС%-2d [ %s ]", i, LINE_STATE, l.state, l.state_node, inside);
+        AddState(node, "Тип: %s", LINE_TYPE, ElementValue(i, l.type), l.type_node, inside);
     }
+    StoreGroupStyle(group_cell, inside, worst);
 }
 
-void TTreeBuilder::AddRelays(int top, TDeviceLine& line, bool commandable) {
+void TTreeBuilder::AddRelays(int top, TDeviceLine& line, bool commandable, TWorstState& worst) {
     const int count = std::clamp(line.record.relays, 0, TDeviceEntry::MAX_RELAYS);
     if (count == 0) {
         return;
@@ -233,17 +267,27 @@ void TTreeBuilder::AddRelays(int top, TDeviceLine& line, bool commandable) {
     const int menu = (Bit(remote, 5) ? MENU_RELAY_OFF_ON : 0) |
                      (Bit(remote, 6) ? MENU_RELAY_CONTROL : 0) |
                      (Bit(remote, 7) ? MENU_RELAY_MODE : 0);
-    const int group = Add(top, Format("РЕЛЕ (%d)", count), &tree_.GroupNode());
+    TNodeData& group_cell = line.entry->relays_node;
+    const int group = Add(top, Format("РЕЛЕ (%d)", count), &group_cell);
+    TWorstState inside;
     for (int k = 0; k < count; ++k) {
         TRelayEntry& r = line.entry->relay[k];
         SetMenu(r.state_node, commandable, menu, k, *line.entry);
         const int node =
-            AddElement(group, "РЕЛЕ%-2d [ %s ]", k, RELAY_STATE, r.state, r.state_node);
+            AddElement(group, "РЕЛЕ%-2d [ %s ]", k, RELAY_STATE, r.state, r.state_node, inside);
         AddState(node, "Контроль цепи: %s", RELAY_CONTROL, ElementValue(k, r.control),
-                 r.control_node);
-        AddState(node, "Тип: %s", RELAY_TYPE, ElementValue(k, r.type), r.type_node);
-        AddState(node, "Режим работы: %s", RELAY_MODE, ElementValue(k, r.mode), r.mode_node);
+                 r.control_node, inside);
+        AddState(node, "Тип: %s", RELAY_TYPE, ElementValue(k, r.type), r.type_node, inside);
+        AddState(node, "Режим работы: %s", RELAY_MODE, ElementValue(k, r.mode), r.mode_node,
+                 inside);
     }
+    StoreGroupStyle(group_cell, inside, worst);
+}
+
+void TTreeBuilder::StoreGroupStyle(TNodeData& cell, const TWorstState& inside,
+                                   TWorstState& device) {
+    cell.style.Store(inside.Grave() ? inside.Style() : tree_.GroupNode().style.Load());
+    device.Note(inside.Class(), inside.Style());
 }
 
 void TTreeBuilder::Finish() {
@@ -298,6 +342,24 @@ int CompareDeviceLines(std::string_view a, std::string_view b) {
         return 0;
     }
     return x < y ? -1 : 1;
+}
+
+std::string DevicePopupQuestion(int item, const TDeviceRecord& device, int index) {
+    const std::string name = DeviceName(device);
+    const std::string target =
+        device.user_name[0] != '\0'
+            ? Format("«%s» (%s, адрес %d)", name, DeviceNameText(device.user_name), device.address)
+            : Format("«%s» (адрес %d)", name, device.address);
+    switch (item) {
+    case ITEM_DEVICE_RESET:
+        return Format("Сбросить устройство %s?", target);
+    case ITEM_LINE_OFF:
+        return Format("Выключить ШС%d устройства %s?", index + 1, target);
+    case ITEM_SENSOR_OFF:
+        return Format("Выключить АПИ %d устройства %s?", index + 1, target);
+    default:
+        return {};
+    }
 }
 
 int OpenDevicePopup(TDevice& device, const TNodeData& cell, TLog* log) {

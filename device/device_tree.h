@@ -65,6 +65,11 @@ extern const std::array<std::string_view, REMOTE_CAPABILITY_COUNT> REMOTE_CAPABI
 // or the same number), positive otherwise.
 int CompareDeviceLines(std::string_view a, std::string_view b);
 
+// The question asked before popup item `item` goes out to element `index` of `device`, naming
+// both; empty for the items that go out at once. Switching a loop or a sensor off and resetting
+// a device leave the site unguarded for a while: one stray click must not send them.
+std::string DevicePopupQuestion(int item, const TDeviceRecord& device, int index);
+
 // A right click on a node with this cell. When the cell offers commands and none is pending,
 // stores the target in the pending slot and returns the mask of the popup items to show;
 // otherwise returns 0 (a pending command is logged).
@@ -124,7 +129,8 @@ public:
     int GetThreadsMaxCount() const;
     int GetRebuildCount() const;
 
-    // Cells of the nodes that have none in the device table; none offers a menu.
+    // Cells of the nodes that have none in the device table; none offers a menu. A group line
+    // has a cell of its device's and takes the group cell's style while nothing in it is grave.
     const TNodeData& NoNode() const { return no_node_; }
     const TNodeData& YesNode() const { return yes_node_; }
     const TNodeData& GroupNode() const { return group_node_; }

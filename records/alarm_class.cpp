@@ -35,3 +35,11 @@ TAlarmClass AlarmClassOfStyle(std::string_view style_name) {
     }
     return TAlarmClass::Normal;
 }
+
+void TWorstState::Note(TAlarmClass alarm_class, const TMessageStyle& style) {
+    if (!noted_ || alarm_class > class_) {
+        noted_ = true;
+        class_ = alarm_class;
+        style_ = style;
+    }
+}

@@ -6,9 +6,21 @@
 TQtAppControl::TQtAppControl(QWidget* parent, QString caption)
     : parent_(parent), caption_(std::move(caption)) {}
 
+namespace {
+
+QString Text(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
 void TQtAppControl::ShowErrorBox(std::string_view text) {
-    QMessageBox::critical(parent_, caption_,
-                          QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    QMessageBox::critical(parent_, caption_, Text(text));
+}
+
+bool TQtAppControl::AskQuestion(std::string_view text) {
+    return QMessageBox::question(parent_, caption_, Text(text), QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TQtAppControl::Terminate() {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The program's answers to the core's last resorts: a modal error box and the end of the
-// program once control is back in the event loop.
+// program once control is back in the event loop; and the operator's yes or no.
 
 #include <QString>
 
@@ -15,6 +15,7 @@ public:
     TQtAppControl(QWidget* parent, QString caption);
 
     void ShowErrorBox(std::string_view text) override;
+    bool AskQuestion(std::string_view text) override;
     void Terminate() override;
 
     bool IsTerminated() const { return terminated_; }

@@ -11,12 +11,16 @@
 
 #include "device/device.h"
 #include "log/log.h"
+#include "records/app_control.h"
 #include "ui/record_list_style.h"
 
 namespace {
 
 // Wide enough for a device line, so that a narrow pane scrolls sideways rather than cutting it.
 constexpr int TREE_LINE_CHARS = 72;
+
+// Stale states are drawn as the tree's "НЕТ" lines.
+constexpr TMessageStyle STALE_STYLE{0x808080, 0xFFFFFF};
 
 } // namespace
 
@@ -77,6 +81,9 @@ QVariant TDeviceTreeModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole) {
         return QString::fromStdString(node->text);
     }
+    if (stale_) {
+        return StyleData(STALE_STYLE, role);
+    }
     if (node->cell == nullptr) {
         return {};
     }
@@ -97,8 +104,8 @@ Qt::ItemFlags TDeviceTreeModel::flags(const QModelIndex& index) const {
 }
 
 TDeviceTreeUi::TDeviceTreeUi(QTreeView* view, QMenu* popup, TLog* log, TDevice& device,
-                             const TRecord& record, QObject* parent)
-    : QObject(parent), view_(view), log_(log), device_(device), popup_(popup),
+                             const TRecord& record, TAppControl& app, QObject* parent)
+    : QObject(parent), view_(view), log_(log), device_(device), app_(app), popup_(popup),
       tree_(std::make_unique<TDeviceTree>(log, device, record, *this)) {
     view_->setModel(&model_);
     view_->setItemDelegate(
@@ -140,8 +147,7 @@ TDeviceTreeUi::TDeviceTreeUi(QTreeView* view, QMenu* popup, TLog* log, TDevice& 
             QString::fromUtf8(item.caption.data(), static_cast<qsizetype>(item.caption.size())));
         action->setObjectName(
             QString::fromUtf8(item.name.data(), static_cast<qsizetype>(item.name.size())));
-        connect(action, &QAction::triggered, this,
-                [this, &item] { device_.SetRemoteCommand(item.command, item.length, item.value); });
+        connect(action, &QAction::triggered, this, [this, i] { PopupItemTriggered(i); });
         popup_items_[i] = action;
     }
 }
@@ -154,8 +160,16 @@ void TDeviceTreeUi::TreeViewUpdate() {
     tree_->TreeViewUpdate();
 }
 
+void TDeviceTreeUi::SetStale(bool stale) {
+    if (model_.IsStale() != stale) {
+        model_.SetStale(stale);
+        view_->viewport()->update();
+    }
+}
+
 void TDeviceTreeUi::Stop() {
     tree_->Stop();
+    popup_cell_ = nullptr;
     // Its items would queue commands for a device service that is about to go.
     if (popup_) {
         popup_->hide();
@@ -230,6 +244,7 @@ bool TDeviceTreeUi::TreeViewMouseDown(const QMouseEvent& event) {
     if (mask == 0) {
         return true;
     }
+    popup_cell_ = node->cell;
     const int tag = node->cell->index;
     for (std::size_t i = 0; i < popup_items_.size(); ++i) {
         popup_items_[i]->setData(tag);
@@ -237,4 +252,19 @@ bool TDeviceTreeUi::TreeViewMouseDown(const QMouseEvent& event) {
     }
     popup_->popup(QCursor::pos());
     return true;
+}
+
+void TDeviceTreeUi::PopupItemTriggered(std::size_t item) {
+    const TDevicePopupItem& command = DEVICE_POPUP_ITEMS[item];
+    const TDeviceEntry* entry =
+        popup_cell_ != nullptr ? static_cast<TDeviceEntry*>(popup_cell_->entry) : nullptr;
+    if (entry != nullptr) {
+        const std::string question =
+            DevicePopupQuestion(static_cast<int>(item), entry->record.Get(), popup_cell_->index);
+        if (!question.empty() && !app_.AskQuestion(question)) {
+            TLog::Addf(log_, LOG_TYPE_INFO, "Команда \"%s\" не отправлена", command.caption);
+            return;
+        }
+    }
+    device_.SetRemoteCommand(command.command, command.length, command.value);
 }

@@ -17,6 +17,7 @@
 
 class QAction;
 class QMouseEvent;
+class TAppControl;
 
 class TDeviceTreeModel final : public QAbstractItemModel {
     Q_OBJECT
@@ -31,6 +32,10 @@ public:
     QModelIndex IndexOf(int id) const;
     int IdOf(const QModelIndex& index) const;
     const TTreeNode* Node(const QModelIndex& index) const;
+    // While stale (the service stopped) every node is drawn greyed: its state is only what was
+    // last heard.
+    void SetStale(bool stale) { stale_ = stale; }
+    bool IsStale() const { return stale_; }
 
     QModelIndex index(int row, int column,
                       const QModelIndex& parent = QModelIndex()) const override;
@@ -42,6 +47,7 @@ public:
 
 private:
     std::shared_ptr<const TTreeSnapshot> snapshot_;
+    bool stale_ = false;
 };
 
 // Binds the tree to its view and runs the tree thread. It must go, or be stopped, before the
@@ -50,15 +56,18 @@ class TDeviceTreeUi final : public QObject, public TDeviceTreeSink {
     Q_OBJECT
 
 public:
-    // The remote commands are added to `popup`, the window's PopupMenuDevice.
+    // The remote commands are added to `popup`, the window's PopupMenuDevice; those that switch
+    // protection off go out only once `app` had the operator say yes.
     TDeviceTreeUi(QTreeView* view, QMenu* popup, TLog* log, TDevice& device, const TRecord& record,
-                  QObject* parent = nullptr);
+                  TAppControl& app, QObject* parent = nullptr);
     ~TDeviceTreeUi() override;
 
     // Any thread: asks for a rebuild.
     void TreeViewUpdate();
     // Ends the tree thread and empties the view; requests are ignored afterwards.
     void Stop();
+    // The service stopped (true) or runs again.
+    void SetStale(bool stale);
 
     TDeviceTreeModel& Model() { return model_; }
     TDeviceTree& Tree() { return *tree_; }
@@ -73,14 +82,18 @@ private:
     void ApplySnapshot();
     // A mouse button went down over the tree: select the node; the right button opens the menu.
     bool TreeViewMouseDown(const QMouseEvent& event);
+    // Popup item `item` chosen: asks first when the command switches protection off.
+    void PopupItemTriggered(std::size_t item);
     TTreeViewState ViewState() const;
 
     QPointer<QTreeView> view_;
     TLog* log_;
     TDevice& device_;
+    TAppControl& app_;
     TDeviceTreeModel model_;
     QPointer<QMenu> popup_;
     std::array<QAction*, DEVICE_POPUP_ITEM_COUNT> popup_items_{};
+    const TNodeData* popup_cell_ = nullptr; // the node the menu was opened on
     TTreeRestore restore_;
     std::vector<char> expanded_; // per node id, kept by the view's expand and collapse signals
     std::unique_ptr<TDeviceTree> tree_;

@@ -71,6 +71,9 @@ TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     links.widgets = &widgets_;
     links.db_retry_ms = db_retry_ms_;
     links.field_width = [this](int field) { return window_settings_.GetFieldWidth(field); };
+    links.set_field_width = [this](int field, int width) {
+        window_settings_.SetFieldWidth(field, width);
+    };
     links.on_list_layout_changed = [this] { save_delay_.Start(); };
     parts_.Create(links);
     connect(this, &TF_Main::ListViewUpdateRequested, parts_.GetRecordList(),
@@ -195,6 +198,10 @@ void TF_Main::StatusBarUpdateNow() {
     TLog::Add(GetLog(), "TF_Main::StatusBarUpdate", LOG_TYPE_DEBUG);
     // Every start and stop of the service ends here, and a start may have opened another file.
     TitleUpdate();
+    // Stopped, the tree shows only what was heard last.
+    if (TDeviceTreeUi* tree = GetDeviceTree()) {
+        tree->SetStale(!device->IsRunning());
+    }
     if (device->IsRunning()) {
         widgets_.status_panels[0]->setText(QStringLiteral("RUN"));
         // The port the service holds or waits for, and who switches its line.

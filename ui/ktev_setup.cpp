@@ -48,8 +48,11 @@ QLabel* Label(const char* name, const char* caption) {
 } // namespace
 
 TF_Setup::TF_Setup(TF_Main& main)
-    : QDialog(&main, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    // A title and a close button only, whatever a window manager would add; shown, it is
+    // centred on the main window, its parent.
+    : QDialog(&main, Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint |
+                         Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowCloseButtonHint),
       main_(main), settings_(main.GetSettings()) {
     setObjectName(QStringLiteral("F_Setup"));
     setWindowTitle(QStringLiteral("Настройки"));

@@ -1,9 +1,7 @@
 // The program entry: the protocol object, the main window, the settings dialog, the message
 // loop. SIGINT and SIGTERM close the main window as its close button does.
 
-#include <QLibraryInfo>
 #include <QMessageBox>
-#include <QTranslator>
 
 #include <exception>
 
@@ -18,12 +16,6 @@ int main(int argc, char* argv[]) {
     TKordeya32 port(TComp32::DefaultPortsDir());
     TApplication app(argc, argv, TF_Main::Caption());
     app.setApplicationName(QStringLiteral("ktev"));
-    // The program speaks Russian; the toolkit's own dialogs should too.
-    QTranslator translator;
-    if (translator.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
-                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&translator);
-    }
     try {
         TF_Main main_window(port);
         TF_Setup setup(main_window);

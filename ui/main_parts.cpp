@@ -49,11 +49,12 @@ void TMainParts::CreateViews(const TMainPartsLinks& links) {
                          w.actions.ToolButtonNextPage, w.actions.ToolButtonLastRecord};
     list.field_items = w.actions.MM_View_Fields_Items;
     list.field_width = links.field_width;
+    list.set_field_width = links.set_field_width;
     record_list_ =
         std::make_unique<TRecordListUi>(list, Log.get(), *Record, *SQLite, *links.settings);
     record_list_->on_layout_changed = links.on_list_layout_changed;
-    device_tree_ =
-        std::make_unique<TDeviceTreeUi>(w.TreeView, w.PopupMenuDevice, Log.get(), *Device, *Record);
+    device_tree_ = std::make_unique<TDeviceTreeUi>(w.TreeView, w.PopupMenuDevice, Log.get(),
+                                                   *Device, *Record, *links.app);
 }
 
 void TMainParts::Destroy() {

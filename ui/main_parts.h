@@ -38,6 +38,8 @@ struct TMainPartsLinks {
     int db_retry_ms = 0;
     // The width a record field's column gets.
     std::function<int(int field)> field_width;
+    // The operator set a field's width by dragging its column.
+    std::function<void(int field, int width)> set_field_width;
     // The record list's columns were moved or resized.
     std::function<void()> on_list_layout_changed;
 };

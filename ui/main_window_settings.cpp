@@ -186,6 +186,12 @@ int TMainWindowSettings::RichEditHeight() const {
     return widgets_.RichEdit->isVisible() ? widgets_.RichEdit->height() : rich_edit_height_;
 }
 
+void TMainWindowSettings::SetFieldWidth(int field, int width) {
+    if (field >= 0 && field < RECORD_FIELD_COUNT) {
+        field_widths_[static_cast<std::size_t>(field)] = width;
+    }
+}
+
 int TMainWindowSettings::GetFieldWidth(int field) const {
     return field >= 0 && field < RECORD_FIELD_COUNT ? field_widths_[static_cast<std::size_t>(field)]
                                                     : 0;

@@ -74,6 +74,7 @@ public:
     // The width of a record field's column: loaded from and saved to the file, taken back from
     // the shown columns at every save.
     int GetFieldWidth(int field) const;
+    void SetFieldWidth(int field, int width);
 
 private:
     void Apply(const TSettingsFileValues& values, TF_Setup* setup);

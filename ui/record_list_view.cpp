@@ -3,13 +3,21 @@
 #include <QAction>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 
+#include <algorithm>
+#include <ctime>
+
 #include "common/timer.h"
 #include "log/log.h"
+#include "records/cell_text.h"
+#include "records/record.h"
 #include "ui/record_list_style.h"
 
 namespace {
@@ -89,7 +97,7 @@ QVariant TRecordListModel::headerData(int section, Qt::Orientation orientation, 
 
 TRecordListUi::TRecordListUi(const TRecordListControls& controls, TLog* log, const TRecord& record,
                              TSQLite& sqlite, const TSettings& settings, QObject* parent)
-    : QObject(parent), view_(controls.view), controls_(controls), log_(log) {
+    : QObject(parent), view_(controls.view), controls_(controls), log_(log), record_(record) {
     view_->setModel(&model_);
     view_->setItemDelegate(
         new TMessageStyleDelegate(TMessageStyleDelegate::TSelected::KeepStyle, view_));
@@ -103,6 +111,9 @@ TRecordListUi::TRecordListUi(const TRecordListControls& controls, TLog* log, con
     view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     view_->horizontalHeader()->setStretchLastSection(true);
+    connect(view_->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int column, int, int width) { ColumnResized(column, width); });
+    view_->horizontalHeader()->viewport()->installEventFilter(this);
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
     view_->installEventFilter(this);
 
@@ -159,11 +170,65 @@ void TRecordListUi::ShowPage(const TRecordListPage& page) {
     }
     // Painting waits until columns, widths and rows are all in place.
     view_->setUpdatesEnabled(false);
+    showing_page_ = true;
     model_.SetPage(page);
     for (std::size_t k = 0; k < page.widths.size(); ++k) {
-        view_->setColumnWidth(static_cast<int>(k), page.widths[k]);
+        const int column = static_cast<int>(k);
+        const int width = page.widths[k];
+        view_->setColumnWidth(
+            column, width == RECORD_FIELD_WIDTH_FIT ? FitWidth(column, page.fields[k]) : width);
     }
+    showing_page_ = false;
+    // The newest row of the page is its first: a load never leaves it scrolled out of sight.
+    view_->verticalScrollBar()->setValue(0);
     view_->setUpdatesEnabled(true);
+}
+
+int TRecordListUi::FitWidth(int column, int field) const {
+    // Measured bold, as an alarm row is drawn.
+    QFont bold = view_->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    int value = 0;
+    switch (field) {
+    case 0: // a record id and a device id: eight digits
+    case 1:
+        value = metrics.horizontalAdvance(QStringLiteral("00000000"));
+        break;
+    case 2:
+        value =
+            metrics.horizontalAdvance(QString::fromStdString(LocalTimeText(std::time(nullptr))));
+        break;
+    case 3:
+        value = metrics.horizontalAdvance(QStringLiteral("255"));
+        break;
+    case 4: // a whole device name
+    case 5:
+        value = metrics.horizontalAdvance(QString(DeviceNameLength, QChar(u'Ш')));
+        break;
+    case 6:
+        for (int type = 0; type < RECORD_TYPE_COUNT; ++type) {
+            value = std::max(value, metrics.horizontalAdvance(
+                                        QString::fromStdString(record_.GetTypeName(type))));
+        }
+        break;
+    default: // the message takes the rest of the width
+        break;
+    }
+    // The item's own margins on both sides, and the grid line.
+    const int margin = view_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view_);
+    return std::max(view_->horizontalHeader()->sectionSizeHint(column), value + 2 * margin + 3);
+}
+
+void TRecordListUi::ColumnResized(int column, int width) {
+    const std::vector<int>& fields = model_.Page().fields;
+    // The last column follows the list's width, not the operator's hand.
+    if (!view_ || showing_page_ || view_->model() != &model_ || column < 0 ||
+        column + 1 >= static_cast<int>(fields.size())) {
+        return;
+    }
+    controls_.set_field_width(fields[static_cast<std::size_t>(column)], width);
+    column_dragged_ = true;
 }
 
 void TRecordListUi::SetPageButtons(const TPageButtons& buttons) {
@@ -190,6 +255,14 @@ void TRecordListUi::PopupMenuRecordPopup() {
 }
 
 bool TRecordListUi::eventFilter(QObject* watched, QEvent* event) {
+    // A column dragged to its new width is saved a little later, once, not at every step.
+    if (view_ && watched == view_->horizontalHeader()->viewport() &&
+        event->type() == QEvent::MouseButtonRelease && column_dragged_) {
+        column_dragged_ = false;
+        if (on_layout_changed) {
+            on_layout_changed();
+        }
+    }
     if (watched == view_ && event->type() == QEvent::Resize) {
         const QWidget* window = view_->window();
         if (window->isActiveWindow() && window->isEnabled()) {

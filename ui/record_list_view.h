@@ -45,8 +45,11 @@ struct TRecordListControls {
     std::array<QAction*, 4> page_buttons{};
     // The checkable items of View > "Поля записей", in field order.
     std::array<QAction*, RECORD_FIELD_COUNT> field_items{};
-    // The width a field's column gets, as the settings keep it; required.
+    // The width a field's column gets, as the settings keep it (RECORD_FIELD_WIDTH_FIT: none
+    // kept, the column fits its texts); required.
     std::function<int(int field)> field_width;
+    // The operator gave a field's column this width: the settings keep it from now on; required.
+    std::function<void(int field, int width)> set_field_width;
 };
 
 // Binds the list to the window's table view, paging buttons and field items, and adds the
@@ -85,13 +88,19 @@ protected:
 private:
     void PopupItemTriggered(int field, bool checked);
     void PopupMenuRecordPopup();
+    // The width of column `column`, showing `field`, that fits its caption and a typical value.
+    int FitWidth(int column, int field) const;
+    void ColumnResized(int column, int width);
 
     QPointer<QTableView> view_;
     TRecordListControls controls_;
     TLog* log_;
+    const TRecord& record_;
     TRecordListModel model_;
     std::array<QAction*, RECORD_FIELD_COUNT> popup_items_{};
     QMenu* popup_ = nullptr;
     bool resize_noted_ = false;
+    bool showing_page_ = false;   // the list, not the operator, sets the widths
+    bool column_dragged_ = false; // since the last release of the mouse over the header
     std::unique_ptr<TRecordList> list_;
 };

@@ -180,7 +180,8 @@ TEST_F(DeviceTree, NamesLoopsAndRelays) {
     const int relays = Find(*s, 0, "РЕЛЕ (");
     EXPECT_EQ(s->nodes[static_cast<std::size_t>(lines)].text, "ШС (12)");
     EXPECT_EQ(s->nodes[static_cast<std::size_t>(relays)].text, "РЕЛЕ (3)");
-    EXPECT_EQ(s->nodes[static_cast<std::size_t>(lines)].cell, &tree.GroupNode());
+    EXPECT_EQ(s->nodes[static_cast<std::size_t>(lines)].cell, &e.lines_node);
+    EXPECT_EQ(s->nodes[static_cast<std::size_t>(relays)].cell, &e.relays_node);
     ASSERT_EQ(s->ChildCount(lines), 12);
     ASSERT_EQ(s->ChildCount(relays), 3);
     TMessageStyle fire;
@@ -269,6 +270,56 @@ TEST_F(DeviceTree, MenusOnlyOnCommandableDevices) {
     EXPECT_EQ(both.line[0].state_node.menu_mask, LINE_MENU_RESET | LINE_MENU_OFF_ON);
     EXPECT_EQ(off_on.line[0].state_node.menu_mask, LINE_MENU_OFF_ON);
     EXPECT_EQ(both.device_node.menu_mask, 0);
+}
+
+TEST_F(DeviceTree, GroupAndDeviceLinesTakeTheGravestStateInside) {
+    TDeviceEntry& e = Add(Device(1, 1, "A", 4, 2));
+    e.power = 1; // mains on: nothing grave
+    const auto style = [&](std::uint8_t type, std::int32_t value) {
+        TMessageStyle s;
+        Text(type, value, &s);
+        return s;
+    };
+    const TMessageStyle own = style(MAX_STATE, 0);
+    Build();
+    // Nothing grave: plain groups, the device in its own summary state.
+    EXPECT_EQ(e.lines_node.style.Load(), tree.GroupNode().style.Load());
+    EXPECT_EQ(e.relays_node.style.Load(), tree.GroupNode().style.Load());
+    EXPECT_EQ(e.device_node.style.Load(), own);
+
+    e.line[0].state = 3;    // "Обрыв": a fault
+    e.line[1].state = 5;    // "Внимание"
+    e.relay[1].control = 2; // the relay's circuit broken: a fault
+    Build();
+    const TMessageStyle attention = style(LINE_STATE, MakeRecordValue(1, 0, 5));
+    const TMessageStyle fault = style(RELAY_CONTROL, MakeRecordValue(1, 0, 2));
+    ASSERT_NE(attention, fault);
+    EXPECT_EQ(e.lines_node.style.Load(), attention);
+    EXPECT_EQ(e.relays_node.style.Load(), fault);
+    EXPECT_EQ(e.device_node.style.Load(), attention);
+
+    e.line[3].state = 6; // "Пожар"
+    e.battery = 3;       // a faulty battery does not outrank it
+    Build();
+    const TMessageStyle fire = style(LINE_STATE, MakeRecordValue(3, 0, 6));
+    ASSERT_NE(fire, attention);
+    EXPECT_EQ(e.lines_node.style.Load(), fire);
+    EXPECT_EQ(e.device_node.style.Load(), fire);
+}
+
+TEST_F(DeviceTree, OnlyCommandsThatSwitchProtectionOffAsk) {
+    TDeviceRecord d = Device(0x12345678, 10, "ППКОП-16", 4);
+    EXPECT_EQ(DevicePopupQuestion(0, d, 0), "Сбросить устройство «ППКОП-16» (адрес 10)?");
+    EXPECT_EQ(DevicePopupQuestion(3, d, 2), "Выключить ШС3 устройства «ППКОП-16» (адрес 10)?");
+    EXPECT_EQ(DevicePopupQuestion(5, d, 0), "Выключить АПИ 1 устройства «ППКОП-16» (адрес 10)?");
+    std::strcpy(d.user_name, Utf8ToCp1251("Склад").c_str());
+    d.const_name[0] = '\0';
+    EXPECT_EQ(DevicePopupQuestion(3, d, 0),
+              "Выключить ШС1 устройства «12345678» (Склад, адрес 10)?");
+    for (const int item : {1, 4, 7, 8, 9, 10, 11, 12}) {
+        EXPECT_EQ(DevicePopupQuestion(item, d, 0), "")
+            << DEVICE_POPUP_ITEMS[static_cast<std::size_t>(item)].caption;
+    }
 }
 
 TEST_F(DeviceTree, PopupStoresTheTargetUnlessACommandIsPending) {

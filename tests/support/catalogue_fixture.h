@@ -31,6 +31,7 @@ std::string ArgumentsCatalogue();
 class FakeAppControl : public TAppControl {
 public:
     void ShowErrorBox(std::string_view text) override { boxes.emplace_back(text); }
+    bool AskQuestion(std::string_view) override { return false; }
     void Terminate() override { ++terminations; }
 
     std::vector<std::string> boxes;

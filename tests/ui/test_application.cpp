@@ -1,6 +1,9 @@
-// Errors that escape an event handler are shown and the program goes on.
+// Errors that escape an event handler are shown and the program goes on; the toolkit's own
+// texts are Russian.
 
+#include <QDialogButtonBox>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -37,6 +40,20 @@ private slots:
         QCOMPARE(shown, QStringList({"Caption: ", "Caption: boom"}));
         QCOMPARE(app.GetErrorCount(), 2);
         QTRY_VERIFY(later_ran);
+    }
+
+    void standardButtonsReadRussian() {
+        int argc = 1;
+        char name[] = "test_application";
+        char* argv[] = {name, nullptr};
+        TApplication app(argc, argv, QStringLiteral("Caption"));
+        if (!app.HasQtTranslation()) {
+            QSKIP("qtbase_ru.qm is not installed (Debian package qt6-translations-l10n)");
+        }
+        QDialogButtonBox box(QDialogButtonBox::Yes | QDialogButtonBox::No |
+                             QDialogButtonBox::Cancel);
+        QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Отмена"));
+        QCOMPARE(box.button(QDialogButtonBox::Yes)->text().remove(u'&'), QStringLiteral("Да"));
     }
 };
 

@@ -1,5 +1,6 @@
 // The device tree on its view: the swap of rebuilt trees with expansion and selection put back,
-// styles that show before a rebuild, and the right-click popup with the remote commands.
+// styles that show before a rebuild, group colours, stale states, and the right-click popup with
+// the remote commands and the questions before those that switch protection off.
 
 #include <QAction>
 #include <QMenu>
@@ -12,6 +13,7 @@
 #include "buslink/commands.h"
 #include "buslink/kordeya32.h"
 #include "device/device.h"
+#include "records/app_control.h"
 #include "ui/device_tree_view.h"
 #include "ui/record_list_style.h"
 #include "views_fixture.h"
@@ -19,6 +21,20 @@
 namespace {
 
 constexpr int LINE_MENU = (1 << 1) | (1 << 3) | (1 << 4);
+
+// Keeps the questions asked and gives every one the same answer.
+class AnsweringApp : public TAppControl {
+public:
+    void ShowErrorBox(std::string_view) override {}
+    bool AskQuestion(std::string_view text) override {
+        questions.emplace_back(text);
+        return answer;
+    }
+    void Terminate() override {}
+
+    std::vector<std::string> questions;
+    bool answer = false;
+};
 
 } // namespace
 
@@ -81,6 +97,7 @@ private:
 
     std::unique_ptr<ViewParts> parts_;
     NoViews views_;
+    AnsweringApp app_;
     TKordeya32 port_{""};
     std::unique_ptr<TDevice> device_;
     std::unique_ptr<QTreeView> view_;
@@ -95,8 +112,9 @@ private slots:
         view_ = std::make_unique<QTreeView>();
         view_->resize(500, 400);
         popup_ = new QMenu(view_.get());
+        app_ = AnsweringApp();
         ui_ = std::make_unique<TDeviceTreeUi>(view_.get(), popup_, parts_->log.get(), *device_,
-                                              *parts_->record);
+                                              *parts_->record, app_);
         view_->show();
         QVERIFY(QTest::qWaitForWindowExposed(view_.get()));
     }
@@ -196,12 +214,66 @@ private slots:
         QCOMPARE(static_cast<int>(command.payload[0]), 2);
         QCOMPARE(static_cast<int>(command.payload[1]), 0);
         QCOMPARE(static_cast<int>(command.payload[2]), 1);
+        QVERIFY(app_.questions.empty()); // switching protection on goes out at once
         // While it waits for the bus, a right click on another loop only logs.
         Click(loop3 - 3, Qt::RightButton);
         QCOMPARE(Selected(), loop3 - 3);
         QVERIFY(!popup_->isVisible());
         QCOMPARE(static_cast<int>(command.index), 2);
         QCOMPARE(parts_->Logged("Предыдущая команда ещё не обработана"), 1);
+    }
+
+    void groupsShowTheirGravestLoopAndAStoppedServiceGreysEverything() {
+        TDeviceEntry& e = Add(0x11, 1, 3, 0);
+        e.line[1].state = 6; // "Пожар"
+        Rebuild();
+        TMessageStyle fire;
+        std::string text;
+        parts_->record->GetRecordMessage(LINE_STATE, MakeRecordValue(1, 0, 6), false, fire, text);
+        const QColor red = StyleColor(fire.bg_color);
+        // Nothing expanded: the alarm shows on the device line and on its loops' group.
+        QVERIFY(!view_->isExpanded(Node(0)));
+        QCOMPARE(Node(0).data(Qt::BackgroundRole).value<QColor>(), red);
+        QCOMPARE(Node(Find(QStringLiteral("ШС (3)"))).data(Qt::BackgroundRole).value<QColor>(),
+                 red);
+        QVERIFY(Node(FindPrefix(QStringLiteral("Питание:"))).data(Qt::BackgroundRole) !=
+                QVariant(red));
+
+        ui_->SetStale(true);
+        for (int id = 0; id < ui_->Model().NodeCount(); ++id) {
+            QCOMPARE(Node(id).data(Qt::ForegroundRole).value<QColor>(), StyleColor(0x808080));
+            QCOMPARE(Node(id).data(Qt::BackgroundRole).value<QColor>(), QColor(Qt::white));
+        }
+        ui_->SetStale(false);
+        QCOMPARE(Node(0).data(Qt::BackgroundRole).value<QColor>(), red);
+    }
+
+    void commandsThatSwitchProtectionOffAskFirst() {
+        Add(0x12345678, 10, 4, 0b1011);
+        Rebuild();
+        view_->expandAll();
+        const int loop3 = FindPrefix(QStringLiteral("ШС3 "));
+        const TRemoteCommand& command = device_->remote_command;
+        QAction* off = popup_->findChild<QAction*>(QStringLiteral("PM_LineOff"));
+        Click(loop3, Qt::RightButton);
+        QTRY_VERIFY(popup_->isVisible());
+        off->trigger();
+        popup_->hide();
+        QCOMPARE(app_.questions,
+                 std::vector<std::string>{"Выключить ШС3 устройства «12345678» (адрес 10)?"});
+        QVERIFY(!command.pending);
+        QCOMPARE(parts_->Logged("Команда \"-- Выключить ШС\" не отправлена"), 1);
+
+        app_.answer = true;
+        Click(loop3, Qt::RightButton);
+        QTRY_VERIFY(popup_->isVisible());
+        off->trigger();
+        popup_->hide();
+        QVERIFY(command.pending);
+        QCOMPARE(static_cast<int>(command.command), int{REMOTE_LINE_STATE});
+        QCOMPARE(static_cast<int>(command.payload[0]), 2);
+        QCOMPARE(static_cast<int>(command.payload[2]), 0);
+        QCOMPARE(app_.questions.size(), std::size_t{2});
     }
 
     void stopEmptiesTheViewAndEndsTheThread() {

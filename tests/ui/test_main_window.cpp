@@ -306,7 +306,7 @@ private slots:
         QTRY_VERIFY(!f.main->GetSplitterLeftRight()->handle(1)->isHidden());
         // The tree comes back at the width it had.
         QCoreApplication::processEvents();
-        QCOMPARE(f.main->GetPanelDevices()->width(), 200);
+        QCOMPARE(f.main->GetPanelDevices()->width(), TWindowOptions{}.tree_view_width);
 
         f.main->TimerIniSaveDelayTimer();
         const std::string ini = f.ReadIni();

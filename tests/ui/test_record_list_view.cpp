@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 
@@ -53,11 +54,12 @@ private:
     QTableView* view_ = nullptr;
     std::array<QAction*, 4> pages_{};
     std::array<QAction*, RECORD_FIELD_COUNT> fields_{};
-    std::array<int, RECORD_FIELD_COUNT> widths_{40, 80, 150, 50, 120, 120, 140, 200};
+    std::array<int, RECORD_FIELD_COUNT> widths_{}; // the settings' widths, the operator's included
     std::unique_ptr<TRecordListUi> ui_;
 
 private slots:
     void init() {
+        widths_ = {40, 80, 150, 50, 120, 120, 140, 200};
         parts_ = std::make_unique<ViewParts>();
         TDeviceRecord d{};
         d.device_id = ID;
@@ -83,6 +85,9 @@ private slots:
         controls.page_buttons = pages_;
         controls.field_items = fields_;
         controls.field_width = [this](int f) { return widths_[static_cast<std::size_t>(f)]; };
+        controls.set_field_width = [this](int f, int w) {
+            widths_[static_cast<std::size_t>(f)] = w;
+        };
         ui_ = std::make_unique<TRecordListUi>(controls, parts_->log.get(), *parts_->record,
                                               *parts_->sqlite, parts_->settings);
         window_->show();
@@ -166,6 +171,49 @@ private slots:
         QTRY_COMPARE(ui_->Model().columnCount(), RECORD_FIELD_COUNT - 1);
         QCOMPARE(ui_->Model().headerData(0, Qt::Horizontal).toString(),
                  QStringLiteral("Device ID"));
+    }
+
+    void columnsFitUntilTheOperatorSetsAWidth() {
+        widths_.fill(RECORD_FIELD_WIDTH_FIT);
+        widths_[3] = 50; // a width the settings file holds
+        AddRecords(3);
+        SwitchOn();
+        QFont bold = view_->font();
+        bold.setBold(true);
+        const QFontMetrics cells(bold);
+        const QFontMetrics captions(view_->horizontalHeader()->font());
+        QVERIFY(view_->columnWidth(2) > cells.horizontalAdvance(Cell(0, 2)));
+        QVERIFY(view_->columnWidth(1) > cells.horizontalAdvance(QStringLiteral("00001A2B")));
+        QVERIFY(view_->columnWidth(1) > captions.horizontalAdvance(QStringLiteral("Device ID")));
+        QVERIFY(view_->columnWidth(4) > cells.horizontalAdvance(QString(18, QChar(u'Ж'))));
+        QCOMPARE(view_->columnWidth(3), 50);
+
+        // Dragged wider, the column keeps the operator's width through the next record.
+        view_->horizontalHeader()->resizeSection(2, 260);
+        QCOMPARE(widths_[2], 260);
+        AddRecords(1);
+        ui_->ListViewUpdate();
+        QTRY_COMPARE(Cell(0, 0), QStringLiteral("4"));
+        QCOMPARE(view_->columnWidth(2), 260);
+        QCOMPARE(view_->columnWidth(3), 50);
+        // The message column follows the list's width and keeps none.
+        view_->resize(600, 480);
+        QCOMPARE(widths_[RECORD_FIELD_MESSAGE], RECORD_FIELD_WIDTH_FIT);
+    }
+
+    void everyLoadShowsTheFirstRow() {
+        AddRecords(120);
+        SwitchOn();
+        QScrollBar* scroll = view_->verticalScrollBar();
+        QTRY_VERIFY(scroll->maximum() > 0);
+        scroll->setValue(scroll->maximum());
+        pages_[2]->trigger(); // "Следующая страница"
+        QTRY_COMPARE(Cell(0, 0), QStringLiteral("70"));
+        QCOMPARE(scroll->value(), 0);
+        scroll->setValue(scroll->maximum());
+        pages_[0]->trigger(); // "Первая запись"
+        QTRY_COMPARE(Cell(0, 0), QStringLiteral("120"));
+        QCOMPARE(scroll->value(), 0);
     }
 
     void resizesAfterTheFirstAskForASave() {

@@ -12,6 +12,8 @@
 #include <QSoundEffect>
 #include <QTabWidget>
 
+#include <cstdlib>
+
 #include "audio/sound.h"
 #include "buslink/comp32.h"
 #include "records/record.h"
@@ -52,6 +54,21 @@ private slots:
         QCOMPARE(s.minimumSize(), s.maximumSize());
         QVERIFY(s.width() >= TF_Setup::ClientWidth && s.height() >= TF_Setup::ClientHeight);
         QVERIFY(f.LogHasInOrder({"----- Запуск приложения -----", "COM портов найдено: "}));
+    }
+
+    void opensCentredOnTheMainWindowWithoutMinimiseOrMaximise() {
+        WindowFixture f;
+        f.Start("[Options]\nWindowsLeft=150\nWindowsTop=120\nWindowsWidth=1000\n"
+                "WindowsHeight=700\n[Setup]\nIsAutoRun=0\n");
+        TF_Setup& s = *f.setup;
+        QVERIFY(!(s.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(s.windowFlags() & Qt::WindowCloseButtonHint);
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        // Qt leaves room for a title bar it cannot see: within 50 pixels of the centre.
+        const QPoint off = s.frameGeometry().center() - f.main->frameGeometry().center();
+        QVERIFY2(std::abs(off.x()) <= 50 && std::abs(off.y()) <= 50,
+                 qPrintable(QStringLiteral("%1, %2").arg(off.x()).arg(off.y())));
     }
 
     void recordsPerPageButtonsStayInRange() {

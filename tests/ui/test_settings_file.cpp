@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "device/device.h"
+#include "ui/record_list_view.h"
 #include "ui/settings/setup_options.h"
 
 namespace {
@@ -55,14 +56,14 @@ private slots:
         f.Show();
         TF_Main& m = *f.main;
         QCOMPARE(QRect(m.x(), m.y(), m.width(), m.height()), QRect(100, 100, 800, 400));
-        QCOMPARE(m.GetPanelDevices()->width(), 200);
+        QCOMPARE(m.GetPanelDevices()->width(), 480);
         QCOMPARE(m.GetRichEdit()->height(), 100);
         QVERIFY(!m.GetToolBar()->isHidden());
         QVERIFY(!m.GetPanelDevices()->isHidden());
         QVERIFY(!m.GetRichEdit()->isHidden());
         for (int field = 0; field < RECORD_FIELD_COUNT; ++field) {
             QVERIFY(m.Actions().MM_View_Fields_Items[static_cast<std::size_t>(field)]->isChecked());
-            QCOMPARE(m.GetFieldWidth(field), 60);
+            QCOMPARE(m.GetFieldWidth(field), RECORD_FIELD_WIDTH_FIT);
         }
         QCOMPARE(f.setup->EditShowLines->text(), QStringLiteral("50"));
         QCOMPARE(f.setup->GetComNum(), 0);
@@ -87,7 +88,7 @@ private slots:
         const std::string ini = f.ReadIni();
         QCOMPARE(Value(ini, "Options", "WindowsTop"), std::string("100"));
         QCOMPARE(Value(ini, "Options", "WindowsWidth"), std::string("800"));
-        QCOMPARE(Value(ini, "Options", "TreeViewWidth"), std::string("200"));
+        QCOMPARE(Value(ini, "Options", "TreeViewWidth"), std::string("480"));
         QCOMPARE(Value(ini, "Options", "RichEditHeight"), std::string("100"));
         QCOMPARE(Value(ini, "FieldsChecked", "Message"), std::string("1"));
         QCOMPARE(Value(ini, "Setup", "ComNum"), std::string("0"));
@@ -282,6 +283,36 @@ private slots:
         QCOMPARE(Value(ini, "FieldsWidth", "DateTime"), std::string("31"));
         QCOMPARE(Value(ini, "FieldsWidth", "Message"), std::string("36"));
         f.main->GetListView()->setModel(nullptr);
+    }
+
+    void fittedAndDraggedColumnWidthsAreSaved() {
+        WindowFixture f;
+        f.Start("[FieldsWidth]\nAddress=44\n[Setup]\nIsAutoRun=0\n");
+        TF_Main& m = *f.main;
+        // A page of one row with every field, as the list's timer makes it.
+        const auto page = [&m] {
+            TRecordListPage p;
+            for (int field = 0; field < RECORD_FIELD_COUNT; ++field) {
+                p.fields.push_back(field);
+                p.widths.push_back(m.GetFieldWidth(field));
+                p.cells.emplace_back("1");
+            }
+            p.styles.resize(1);
+            return p;
+        };
+        m.GetRecordList()->ShowPage(page());
+        QHeaderView* header = m.GetListView()->horizontalHeader();
+        const int fitted = header->sectionSize(2);
+        QVERIFY(fitted > 60);
+        QCOMPARE(header->sectionSize(3), 44);
+        header->resizeSection(1, 123); // the operator's hand
+        m.GetRecordList()->ShowPage(page());
+        QCOMPARE(header->sectionSize(1), 123);
+        QVERIFY(m.IniSave());
+        const std::string ini = f.ReadIni();
+        QCOMPARE(Value(ini, "FieldsWidth", "DeviceId"), std::string("123"));
+        QCOMPARE(Value(ini, "FieldsWidth", "DateTime"), std::to_string(fitted));
+        QCOMPARE(Value(ini, "FieldsWidth", "Address"), std::string("44"));
     }
 
     void layoutChangesSaveTenSecondsAfterTheLast() {

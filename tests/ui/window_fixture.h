@@ -29,6 +29,7 @@
 class FakeAppControl : public TAppControl {
 public:
     void ShowErrorBox(std::string_view text) override { boxes.emplace_back(text); }
+    bool AskQuestion(std::string_view) override { return false; }
     void Terminate() override { ++terminated; }
 
     std::vector<std::string> boxes;

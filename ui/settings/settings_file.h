@@ -24,7 +24,8 @@ struct TWindowOptions {
     std::int32_t left = 100;
     std::int32_t width = 800;
     std::int32_t height = 400;
-    std::int32_t tree_view_width = 200;
+    // Room for a whole device line: its name, address, description and state.
+    std::int32_t tree_view_width = 480;
     std::int32_t rich_edit_height = 100;
 };
 
@@ -35,9 +36,10 @@ struct TPanelOptions {
     bool log_application = true;
 };
 
-// One record field in FieldsWidth and FieldsChecked.
+// One record field in FieldsWidth and FieldsChecked. A width missing from the file fits the
+// column to its texts; one stored, by the operator or a save, stays as it is.
 struct TFieldOptions {
-    std::int32_t width = 60;
+    std::int32_t width = RECORD_FIELD_WIDTH_FIT;
     bool checked = true;
 };
 
