@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "records/message_style.h"
+#include "common/style.h"
 
 enum class TAlarmClass : std::uint8_t { Normal, Fault, Attention, Alarm };
 

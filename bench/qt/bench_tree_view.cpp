@@ -15,6 +15,7 @@
 
 #include "buslink/kordeya32.h"
 #include "full_tree.h"
+#include "ui/app_control_qt.h"
 #include "ui/device_tree_view.h"
 #include "views_fixture.h"
 
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
     QTreeView view;
     view.resize(420, 700);
     QMenu popup;
-    TDeviceTreeUi ui(&view, &popup, parts.log.get(), device, *parts.record);
+    TQtAppControl app_control(&view, QStringLiteral("bench_tree_view"));
+    TDeviceTreeUi ui(&view, &popup, parts.log.get(), device, *parts.record, app_control);
     view.show();
     int swaps = 0;
     QObject::connect(&ui.Model(), &QAbstractItemModel::modelReset, [&] { ++swaps; });
