@@ -22,7 +22,7 @@
 #include "records/record.h"
 #include "ui/ktev_main.h"
 #include "ui/settings/current_settings.h"
-#include "ui/sound_output.h"
+#include "ui/sound_output_qt.h"
 
 namespace {
 

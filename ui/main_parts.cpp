@@ -11,7 +11,7 @@
 #include "ui/main_window_widgets.h"
 #include "ui/record_list_view.h"
 #include "ui/settings/current_settings.h"
-#include "ui/sound_output.h"
+#include "ui/sound_output_qt.h"
 #include "ui/timer_qt.h"
 
 TMainParts::TMainParts() = default;

@@ -1,9 +1,11 @@
 #include "ui/main_window_settings.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSplitter>
 #include <QTableView>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include "ui/main_parts.h"
 #include "ui/main_window_widgets.h"
 #include "ui/settings/settings_file.h"
+#include "ui/window_placement.h"
 
 namespace {
 
@@ -62,7 +65,7 @@ void TSaveDelay::GeometryChanged(TGeometryWatch& watch, const char* name) {
     if (!window_.isActiveWindow() || !window_.isEnabled()) {
         return;
     }
-    const QRect now(window_.x(), window_.y(), window_.width(), window_.height());
+    const QRect now = window_.geometry();
     if (now != watch.last) {
         // The first change after start is the window settling, not the operator.
         if (watch.seen) {
@@ -100,10 +103,17 @@ bool TMainWindowSettings::Save(const std::string& path, const TF_Setup* setup) {
 
 void TMainWindowSettings::Apply(const TSettingsFileValues& values, TF_Setup* setup) {
     const TWindowOptions& o = values.options;
-    window_.move(std::clamp(o.left, -MaxWindowOffset, MaxWindowOffset),
-                 std::clamp(o.top, -MaxWindowOffset, MaxWindowOffset));
-    window_.resize(std::clamp(o.width, 0, MaxWindowExtent),
-                   std::clamp(o.height, 0, MaxWindowExtent));
+    // The geometry is the window's own area, without the frame a window manager adds: set and
+    // read back the same way, a close and a start put the window exactly where it was.
+    const QRect saved(std::clamp(o.left, -MaxWindowOffset, MaxWindowOffset),
+                      std::clamp(o.top, -MaxWindowOffset, MaxWindowOffset),
+                      std::clamp(o.width, 0, MaxWindowExtent),
+                      std::clamp(o.height, 0, MaxWindowExtent));
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.append(screen->availableGeometry());
+    }
+    window_.setGeometry(PlaceOnScreens(saved, screens));
     tree_view_width_ = std::max(o.tree_view_width, 0);
     rich_edit_height_ = std::max(o.rich_edit_height, 0);
     widgets_.SplitterLeftRight->setSizes({tree_view_width_, 1});
@@ -132,10 +142,11 @@ void TMainWindowSettings::Apply(const TSettingsFileValues& values, TF_Setup* set
 
 TSettingsFileValues TMainWindowSettings::Collect(const TF_Setup* setup) {
     TSettingsFileValues values;
-    values.options.top = window_.y();
-    values.options.left = window_.x();
-    values.options.width = window_.width();
-    values.options.height = window_.height();
+    const QRect geometry = window_.geometry();
+    values.options.top = geometry.top();
+    values.options.left = geometry.left();
+    values.options.width = geometry.width();
+    values.options.height = geometry.height();
     values.options.tree_view_width = TreeViewWidth();
     values.options.rich_edit_height = RichEditHeight();
 

@@ -17,7 +17,7 @@
 #include "audio/sound.h"
 #include "buslink/comp32.h"
 #include "records/record.h"
-#include "ui/sound_output.h"
+#include "ui/sound_output_qt.h"
 
 class TestSettingsDialog : public QObject {
     Q_OBJECT

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -24,6 +25,7 @@
 #include "device/device.h"
 #include "ui/record_list_view.h"
 #include "ui/settings/setup_options.h"
+#include "ui/window_placement.h"
 
 namespace {
 
@@ -55,7 +57,7 @@ private slots:
         f.Create();
         f.Show();
         TF_Main& m = *f.main;
-        QCOMPARE(QRect(m.x(), m.y(), m.width(), m.height()), QRect(100, 100, 800, 400));
+        QCOMPARE(m.geometry(), QRect(100, 100, 900, 560));
         QCOMPARE(m.GetPanelDevices()->width(), 480);
         QCOMPARE(m.GetRichEdit()->height(), 100);
         QVERIFY(!m.GetToolBar()->isHidden());
@@ -87,7 +89,7 @@ private slots:
         QVERIFY(m.IniSave());
         const std::string ini = f.ReadIni();
         QCOMPARE(Value(ini, "Options", "WindowsTop"), std::string("100"));
-        QCOMPARE(Value(ini, "Options", "WindowsWidth"), std::string("800"));
+        QCOMPARE(Value(ini, "Options", "WindowsWidth"), std::string("900"));
         QCOMPARE(Value(ini, "Options", "TreeViewWidth"), std::string("480"));
         QCOMPARE(Value(ini, "Options", "RichEditHeight"), std::string("100"));
         QCOMPARE(Value(ini, "FieldsChecked", "Message"), std::string("1"));
@@ -130,8 +132,8 @@ private slots:
             "[Setup]\nDBFile=/srv/ktev/архив.db\nCtrlRts=1\nCtrlRs485=1\nIsSound=0\nIsAutoRun=0\n"
             "RecordsMask=0x0FFFFFFF\n");
         TF_Main& m = *f.main;
-        QCOMPARE(m.x(), 64);
-        QCOMPARE(m.width(), 800);
+        QCOMPARE(m.geometry().x(), 64);
+        QCOMPARE(m.width(), 900);
         QCOMPARE(m.GetPanelDevices()->width(), 250);
         QVERIFY(m.GetRichEdit()->isHidden());
         QVERIFY(!m.GetToolBar()->isHidden());
@@ -260,8 +262,41 @@ private slots:
         f.Create();
         f.Show();
         QVERIFY(!f.main->isMaximized());
-        QCOMPARE(QRect(f.main->x(), f.main->y(), f.main->width(), f.main->height()),
-                 QRect(60, 50, 700, 500));
+        QCOMPARE(f.main->geometry(), QRect(60, 50, 700, 500));
+    }
+
+    void theOperatorsGeometryComesBackExactlyAtTheNextStart() {
+        WindowFixture f;
+        f.Start("[Setup]\r\nIsAutoRun=0\r\n");
+        f.main->setGeometry(130, 140, 720, 480);
+        QTRY_COMPARE(f.main->geometry(), QRect(130, 140, 720, 480));
+        QVERIFY(f.main->close());
+        f.Destroy();
+        f.Create();
+        f.Show();
+        QCOMPARE(f.main->geometry(), QRect(130, 140, 720, 480));
+    }
+
+    void aWindowOffEveryScreenComesBackOntoTheNearestOne() {
+        const QList<QRect> screens = {QRect(0, 0, 1600, 1000), QRect(1600, 0, 1024, 768)};
+        // On a screen, or partly off it with its menu bar in reach: where it was saved.
+        QCOMPARE(PlaceOnScreens(QRect(1700, 100, 800, 600), screens), QRect(1700, 100, 800, 600));
+        QCOMPARE(PlaceOnScreens(QRect(-300, 50, 800, 600), screens), QRect(-300, 50, 800, 600));
+        // The second screen unplugged, or the window's top above every screen.
+        QCOMPARE(PlaceOnScreens(QRect(3000, 100, 800, 600), screens), QRect(1824, 100, 800, 600));
+        QCOMPARE(PlaceOnScreens(QRect(200, -15, 800, 600), screens), QRect(200, 0, 800, 600));
+        // Larger than the screen it lands on: the screen's size.
+        QCOMPARE(PlaceOnScreens(QRect(2000, 900, 1200, 900), screens), QRect(1600, 0, 1024, 768));
+
+        WindowFixture f;
+        f.Start("[Options]\r\nWindowsTop=3000\r\nWindowsLeft=5000\r\nWindowsWidth=300\r\n"
+                "WindowsHeight=200\r\n[Setup]\r\nIsAutoRun=0\r\n");
+        const QRect screen = f.main->screen()->availableGeometry();
+        QVERIFY2(screen.contains(f.main->geometry()), qPrintable(QStringLiteral("%1,%2 on %3x%4")
+                                                                     .arg(f.main->x())
+                                                                     .arg(f.main->y())
+                                                                     .arg(screen.width())
+                                                                     .arg(screen.height())));
     }
 
     void shownColumnsGiveTheirWidthsAndAHiddenOneKeepsItsOwn() {
@@ -322,9 +357,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(f.main.get()));
         QTimer* timer = f.main->GetTimerIniSaveDelay();
         QVERIFY(!timer->isActive());
-        f.main->move(120, 130);
+        f.main->setGeometry(QRect(QPoint(120, 130), f.main->size()));
         const int first = f.LogCount("TF_Main::FormMove");
-        f.main->move(140, 150);
+        f.main->setGeometry(QRect(QPoint(140, 150), f.main->size()));
         QTRY_VERIFY(timer->isActive());
         QCOMPARE(f.LogCount("TF_Main::FormMove"), first + 1);
         QVERIFY(!QFile::exists(QString::fromStdString(f.IniPath())) ||
@@ -337,7 +372,7 @@ private slots:
         // While the window is disabled (a load runs) its changes are not the operator's.
         timer->stop();
         f.main->setEnabled(false);
-        f.main->move(160, 170);
+        f.main->setGeometry(QRect(QPoint(160, 170), f.main->size()));
         QVERIFY(!timer->isActive());
         f.main->setEnabled(true);
     }

@@ -1,6 +1,6 @@
 #include "audio/sound.h"
 #include "log/log.h"
-#include "ui/sound_output.h"
+#include "ui/sound_output_qt.h"
 
 #include <QAudioDevice>
 #include <QDir>

@@ -18,12 +18,14 @@ constexpr std::array<std::string_view, RECORD_FIELD_COUNT> RECORD_FIELD_KEYS = {
     "Id", "DeviceId", "DateTime", "Address", "ConstName", "UserName", "Type", "Message",
 };
 
-// Section Options: the main window's geometry in pixels.
+// Section Options: the main window's own area (without a window manager's frame) in pixels.
 struct TWindowOptions {
     std::int32_t top = 100;
     std::int32_t left = 100;
-    std::int32_t width = 800;
-    std::int32_t height = 400;
+    // Beside the tree the record list still shows its first columns, and the window fits a
+    // 1024x768 screen with its frame.
+    std::int32_t width = 900;
+    std::int32_t height = 560;
     // Room for a whole device line: its name, address, description and state.
     std::int32_t tree_view_width = 480;
     std::int32_t rich_edit_height = 100;

@@ -1,4 +1,4 @@
-#include "ui/sound_output.h"
+#include "ui/sound_output_qt.h"
 
 #include <QAudioDevice>
 #include <QFileInfo>
