@@ -70,8 +70,9 @@ inline constexpr std::array SETUP_KEYS = {
 template <typename T>
 constexpr const TSetupKey& SetupKey(T TSetupOptions::*value) {
     return *std::find_if(SETUP_KEYS.begin(), SETUP_KEYS.end(), [value](const TSetupKey& key) {
-        const auto* own = std::get_if<T TSetupOptions::*>(&key.value);
-        return own != nullptr && *own == value;
+        // Not get_if: its null check is no constant expression under the sanitizers.
+        return std::holds_alternative<T TSetupOptions::*>(key.value) &&
+               std::get<T TSetupOptions::*>(key.value) == value;
     });
 }
 
