@@ -48,17 +48,19 @@ bool TAudit::Add(std::string_view action, std::string_view target, std::string_v
     row.target = target;
     row.detail = detail;
     row.outcome = outcome;
-    std::lock_guard lock(lock_);
-    if (waiting_.size() >= MAX_WAITING) {
-        waiting_.pop_front();
-        if (!loss_logged_) {
-            loss_logged_ = true;
-            TLog::Add(log_, "Журнал действий не сохраняется: старые записи теряются",
-                      LOG_TYPE_ERROR);
+    {
+        std::lock_guard lock(lock_);
+        if (waiting_.size() >= MAX_WAITING) {
+            waiting_.pop_front();
+            if (!loss_logged_) {
+                loss_logged_ = true;
+                TLog::Add(log_, "Журнал действий не сохраняется: старые записи теряются",
+                          LOG_TYPE_ERROR);
+            }
         }
+        waiting_.push_back(std::move(row));
     }
-    waiting_.push_back(std::move(row));
-    return WriteWaiting();
+    return Flush();
 }
 
 bool TAudit::Acknowledge(std::string_view target, std::string_view comment) {
@@ -66,11 +68,17 @@ bool TAudit::Acknowledge(std::string_view target, std::string_view comment) {
 }
 
 bool TAudit::Flush() {
-    std::lock_guard lock(lock_);
-    return WriteWaiting();
+    std::unique_lock lock(lock_);
+    bool stored = false;
+    const bool all = WriteWaiting(stored);
+    lock.unlock();
+    if (stored && on_stored_) {
+        on_stored_();
+    }
+    return all;
 }
 
-bool TAudit::WriteWaiting() {
+bool TAudit::WriteWaiting(bool& stored) {
     // A closed database is no failure: the rows wait for it without a word.
     if (!sqlite_.IsActive()) {
         return waiting_.empty();
@@ -81,6 +89,7 @@ bool TAudit::WriteWaiting() {
         }
         waiting_.pop_front();
         loss_logged_ = false;
+        stored = true;
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -63,10 +64,13 @@ public:
     bool Acknowledge(std::string_view target, std::string_view comment);
     // Writes the rows that waited for the database; true when none is left waiting.
     bool Flush();
+    // Called on the writing thread after rows were stored, outside the audit's lock; set once
+    // before any row is added.
+    void SetOnStored(std::function<void()> on_stored) { on_stored_ = std::move(on_stored); }
 
 private:
-    // Under lock_.
-    bool WriteWaiting();
+    // Under lock_; `stored` tells whether any row went in.
+    bool WriteWaiting(bool& stored);
 
     TLog* log_;
     TSQLite& sqlite_;
@@ -75,4 +79,5 @@ private:
     std::deque<TAuditRow> waiting_;
     // The loss of rows past MAX_WAITING was logged since the last row was written.
     bool loss_logged_ = false;
+    std::function<void()> on_stored_;
 };
