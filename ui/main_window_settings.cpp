@@ -184,7 +184,10 @@ void TMainWindowSettings::ShowPanelsUpdate(bool save) {
     rich_edit_height_ = RichEditHeight();
     widgets_.ToolBar->setVisible(widgets_.actions.MM_View_ToolButtons->isChecked());
     widgets_.PanelDevices->setVisible(widgets_.actions.MM_View_TreeDevices->isChecked());
-    widgets_.RichEdit->setVisible(widgets_.actions.MM_View_LogApplication->isChecked());
+    const bool log_shown = widgets_.actions.MM_View_LogApplication->isChecked();
+    widgets_.RichEdit->setVisible(log_shown);
+    // The audit trail's tab goes and comes with the log it stands beside.
+    widgets_.TabsLog->setVisible(log_shown);
     widgets_.SplitterLeftRight->setSizes({tree_view_width_, 1});
     widgets_.SplitterUpDown->setSizes({1, rich_edit_height_});
 }
@@ -194,7 +197,7 @@ int TMainWindowSettings::TreeViewWidth() const {
 }
 
 int TMainWindowSettings::RichEditHeight() const {
-    return widgets_.RichEdit->isVisible() ? widgets_.RichEdit->height() : rich_edit_height_;
+    return widgets_.TabsLog->isVisible() ? widgets_.TabsLog->height() : rich_edit_height_;
 }
 
 void TMainWindowSettings::SetFieldWidth(int field, int width) {
