@@ -16,6 +16,11 @@ void TAudit::SetOperatorName(std::string name) {
     operator_name_ = std::move(name);
 }
 
+std::string TAudit::GetOperatorName() const {
+    std::lock_guard lock(lock_);
+    return operator_name_;
+}
+
 std::string TAudit::GetOperator() const {
     {
         std::lock_guard lock(lock_);

@@ -50,6 +50,7 @@ public:
 
     // The operator's name from the settings; empty: the user the program runs as.
     void SetOperatorName(std::string name);
+    std::string GetOperatorName() const;
     // Who the rows name now.
     std::string GetOperator() const;
     // The login name of the user the program runs as ("uid N" when it has none).

@@ -408,13 +408,19 @@ void TF_Main::MM_Service_SetupClick() {
     }
     // The bus is read and alarms are stored and sounded while the operator looks at settings.
     const TSetupOptions before = setup_->Collect();
+    const std::string operator_before = OperatorName();
     bool saved = false;
     if (RunModal([this, &saved] { saved = setup_->exec() == QDialog::Accepted; })) {
         return; // the window is closing, and stops the service itself
     }
     if (saved) {
-        AuditAction(audit::SETTINGS_SAVED, GetIniPath(),
-                    SetupChangesText(before, setup_->Collect()));
+        std::string changes = SetupChangesText(before, setup_->Collect());
+        // The operator's name lives beside the Setup keys, in a section of its own.
+        if (const std::string operator_after = OperatorName(); operator_after != operator_before) {
+            changes += (changes.empty() ? "" : "; ") + std::string("Operator Name: ") +
+                       operator_before + " → " + operator_after;
+        }
+        AuditAction(audit::SETTINGS_SAVED, GetIniPath(), changes);
     }
     if (!device->IsRunning()) {
         device->SetService(true);
@@ -435,6 +441,11 @@ void TF_Main::AuditAction(const char* action, std::string_view target, std::stri
     if (TAudit* audit = GetAudit()) {
         audit->Add(action, target, detail, audit::DONE);
     }
+}
+
+std::string TF_Main::OperatorName() const {
+    const TAudit* audit = GetAudit();
+    return audit != nullptr ? audit->GetOperatorName() : std::string();
 }
 
 // --- The settings file.

@@ -179,6 +179,8 @@ private:
     void ListViewUpdateNow();
     bool ChooseFile(const TFileChoice& choice, QString& chosen);
     void ChooseDBFile(bool save);
+    // The operator's name as the settings set it; empty: none.
+    std::string OperatorName() const;
     // One row of the operator's audit trail, outcome "Выполнено".
     void AuditAction(const char* action, std::string_view target = {},
                      std::string_view detail = {});

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "log/log.h"
+#include "records/audit.h"
 #include "records/record_list.h"
 #include "ui/ktev_setup.h"
 #include "ui/main_parts.h"
@@ -138,6 +139,9 @@ void TMainWindowSettings::Apply(const TSettingsFileValues& values, TF_Setup* set
     if (setup != nullptr) {
         setup->Load(values.setup);
     }
+    if (TAudit* audit = parts_.GetAudit()) {
+        audit->SetOperatorName(values.operator_name);
+    }
 }
 
 TSettingsFileValues TMainWindowSettings::Collect(const TF_Setup* setup) {
@@ -149,6 +153,9 @@ TSettingsFileValues TMainWindowSettings::Collect(const TF_Setup* setup) {
     values.options.height = geometry.height();
     values.options.tree_view_width = TreeViewWidth();
     values.options.rich_edit_height = RichEditHeight();
+    if (const TAudit* audit = parts_.GetAudit()) {
+        values.operator_name = audit->GetOperatorName();
+    }
 
     values.panels.tool_buttons = widgets_.actions.MM_View_ToolButtons->isChecked();
     values.panels.tree_devices = widgets_.actions.MM_View_TreeDevices->isChecked();
