@@ -1,7 +1,9 @@
 #pragma once
 
 #include "buslink/rs485.h"
+#include "common/clock.h"
 #include "common/style.h"
+#include "device/command_tracker.h"
 #include "device/device_entry.h"
 
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <string>
 #include <thread>
 
+class TAudit;
 class TDeviceViews;
 class TKordeya32;
 class TLog;
@@ -95,6 +98,12 @@ public:
     bool StartSettingsChanged() const;
     // Queues the operator's command for the PC's next turn; the target was set by the tree.
     void SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value);
+    // True while a sent command waits for its acknowledgement (any thread).
+    bool IsCommandAwaited() const { return tracker_.IsAwaiting(); }
+    // The audit trail the service and the commands write to (null: none), and the clock the
+    // commands are timed by; both set before the first start and outliving the object.
+    void SetAudit(TAudit* audit);
+    void SetClock(const TClock& clock) { clock_ = &clock; }
 
     // --- Answers heard on the bus (the bus cycle thread). The payload pointer and length are
     // the received frame's: nothing past them is read.
@@ -195,12 +204,19 @@ private:
     bool ShortAnswer(const char* command, std::uint32_t device_id, int length, int needed);
     void Refresh(const TChanges& changes);
 
+    // Writes the service's start or stop to the audit trail, before a stop closes the database.
+    void AuditService(bool start, const char* outcome);
+
     TLog* log_;
     TRecord& record_;
     TSQLite& sqlite_;
     TDeviceViews& views_;
     TKordeya32& port_;
     const TSettings& settings_;
+    TAudit* audit_ = nullptr;
+    TSteadyClock steady_clock_;
+    const TClock* clock_ = &steady_clock_;
+    TCommandTracker tracker_{log_};
 
     // What a start takes from the settings.
     struct TStartSettings {

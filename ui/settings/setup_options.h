@@ -90,3 +90,7 @@ constexpr bool InRange(const TSetupKey& key, std::int32_t number) {
 constexpr std::int32_t Clamped(const TSetupKey& key, std::int32_t number) {
     return std::clamp(number, key.min, key.max);
 }
+
+// The keys whose values differ, as "ComNum: 3 → 5; IsSound: 1 → 0" in the table's order; empty
+// when none does.
+std::string SetupChangesText(const TSetupOptions& before, const TSetupOptions& after);
