@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -118,7 +120,7 @@ void TMainWindowSettings::Apply(const TSettingsFileValues& values, TF_Setup* set
     tree_view_width_ = std::max(o.tree_view_width, 0);
     rich_edit_height_ = std::max(o.rich_edit_height, 0);
     widgets_.SplitterLeftRight->setSizes({tree_view_width_, 1});
-    widgets_.SplitterUpDown->setSizes({1, rich_edit_height_});
+    widgets_.SplitterUpDown->setSizes({1, rich_edit_height_ + LogTabBarHeight()});
 
     widgets_.actions.MM_View_ToolButtons->setChecked(values.panels.tool_buttons);
     widgets_.actions.MM_View_TreeDevices->setChecked(values.panels.tree_devices);
@@ -196,7 +198,7 @@ void TMainWindowSettings::ShowPanelsUpdate(bool save) {
     // The audit trail's tab goes and comes with the log it stands beside.
     widgets_.TabsLog->setVisible(log_shown);
     widgets_.SplitterLeftRight->setSizes({tree_view_width_, 1});
-    widgets_.SplitterUpDown->setSizes({1, rich_edit_height_});
+    widgets_.SplitterUpDown->setSizes({1, rich_edit_height_ + LogTabBarHeight()});
 }
 
 int TMainWindowSettings::TreeViewWidth() const {
@@ -204,7 +206,13 @@ int TMainWindowSettings::TreeViewWidth() const {
 }
 
 int TMainWindowSettings::RichEditHeight() const {
-    return widgets_.TabsLog->isVisible() ? widgets_.TabsLog->height() : rich_edit_height_;
+    return widgets_.TabsLog->isVisible() ? widgets_.TabsLog->height() - LogTabBarHeight()
+                                         : rich_edit_height_;
+}
+
+int TMainWindowSettings::LogTabBarHeight() const {
+    // The file keeps the log's own height, as before the log pane had tabs.
+    return widgets_.TabsLog->tabBar()->sizeHint().height();
 }
 
 void TMainWindowSettings::SetFieldWidth(int field, int width) {

@@ -140,10 +140,10 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     AuditView->verticalHeader()->setVisible(false);
     TabsLog = new QTabWidget;
     TabsLog->setObjectName(QStringLiteral("TabsLog"));
-    TabsLog->setTabPosition(QTabWidget::West);
+    // Along the bottom edge the tabs' captions read in full; on a side edge they were cut to
+    // a letter at the pane's usual height.
+    TabsLog->setTabPosition(QTabWidget::South);
     TabsLog->setDocumentMode(true);
-    // The tabs' own length must not hold the pane taller than the log's minimum.
-    TabsLog->setElideMode(Qt::ElideRight);
     TabsLog->setMinimumHeight(MinPaneHeight);
     TabsLog->addTab(RichEdit, QStringLiteral("Журнал программы"));
     TabsLog->addTab(AuditView, QStringLiteral("Журнал действий"));
