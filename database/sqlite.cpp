@@ -2,6 +2,7 @@
 
 #include "common/settings.h"
 #include "common/text.h"
+#include "database/sqlite_statement.h"
 #include "log/log.h"
 
 #include <sqlite3.h>
@@ -104,19 +105,6 @@ int ClampToInt(std::int64_t value) {
     return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT32_MAX));
 }
 
-// The connection's error, as the log shows it: "[%d] %s".
-struct TSqlError {
-    int code = SQLITE_OK;
-    std::string text;
-
-    void Take(sqlite3* db) {
-        code = sqlite3_errcode(db);
-        text = sqlite3_errmsg(db);
-    }
-    std::string Text() const { return fmt::format("[{}] {}", code, text); }
-    void Log(TLog* log, std::uint8_t level) const { TLog::Add(log, Text(), level); }
-};
-
 // A write that keeps failing the same way (a locked, read-only or full database) is met again
 // at every answer of the device, several times a second: its error is logged once, until that
 // write succeeds again. `reported` is the operation's own, kept under its guard.
@@ -133,97 +121,6 @@ void WriteSucceeded(TLog* log, int& reported) {
         TLog::Add(log, "База данных снова принимает записи", LOG_TYPE_INFO);
     }
 }
-
-// Holds the connection's own mutex, so that the error of a call is read before a call from
-// another thread can replace it.
-class TConnectionLock {
-public:
-    explicit TConnectionLock(sqlite3* db) : mutex_(sqlite3_db_mutex(db)) {
-        sqlite3_mutex_enter(mutex_);
-    }
-    ~TConnectionLock() { sqlite3_mutex_leave(mutex_); }
-    TConnectionLock(const TConnectionLock&) = delete;
-    TConnectionLock& operator=(const TConnectionLock&) = delete;
-
-private:
-    sqlite3_mutex* mutex_;
-};
-
-// One prepared statement with bound parameters, finalized on every way out. The first failure
-// is kept in `error` and ends the statement's work.
-class TStatement {
-public:
-    TStatement(sqlite3* db, std::string_view sql, TSqlError& error) : db_(db), error_(error) {
-        TConnectionLock lock(db_);
-        Check(sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr));
-    }
-    ~TStatement() { sqlite3_finalize(stmt_); }
-    TStatement(const TStatement&) = delete;
-    TStatement& operator=(const TStatement&) = delete;
-
-    void Bind(int index, std::int64_t value) {
-        if (!failed_) {
-            TConnectionLock lock(db_);
-            Check(sqlite3_bind_int64(stmt_, index, value));
-        }
-    }
-    void Bind(int index, std::string_view text) {
-        if (!failed_) {
-            TConnectionLock lock(db_);
-            Check(sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                                    SQLITE_TRANSIENT));
-        }
-    }
-    // True with a row to read; false when done (`Done`) or failed.
-    bool Step() {
-        if (failed_ || done_) {
-            return false;
-        }
-        TConnectionLock lock(db_);
-        const int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_ROW) {
-            return true;
-        }
-        done_ = rc == SQLITE_DONE;
-        if (!done_) {
-            Check(rc);
-        }
-        return false;
-    }
-    // Steps through every row; true when the statement ran to its end.
-    bool Finish() {
-        while (Step()) {
-        }
-        return done_;
-    }
-    bool Done() const { return done_; }
-
-    int Int(int column) const { return sqlite3_column_int(stmt_, column); }
-    std::int64_t Int64(int column) const { return sqlite3_column_int64(stmt_, column); }
-    const unsigned char* Text(int column) const { return sqlite3_column_text(stmt_, column); }
-    // The whole text, zero bytes included; empty for NULL.
-    std::string String(int column) const {
-        const unsigned char* text = sqlite3_column_text(stmt_, column);
-        return text == nullptr
-                   ? std::string()
-                   : std::string(reinterpret_cast<const char*>(text),
-                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
-    }
-
-private:
-    void Check(int rc) {
-        if (rc != SQLITE_OK && !failed_) {
-            failed_ = true;
-            error_.Take(db_);
-        }
-    }
-
-    sqlite3* db_;
-    TSqlError& error_;
-    sqlite3_stmt* stmt_ = nullptr;
-    bool failed_ = false;
-    bool done_ = false;
-};
 
 void BindDevice(TStatement& statement, const TDeviceRecord& device) {
     statement.Bind(1, static_cast<std::int32_t>(device.device_id));
@@ -380,13 +277,7 @@ bool TSQLite::OpenFile(const std::string& path, bool retry, TOpened& opened) {
         name.c_str(), &opened.db,
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
     sqlite3* db = opened.db;
-    const auto run = [&](const char* sql) {
-        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) {
-            return true;
-        }
-        error.Take(db);
-        return false;
-    };
+    const auto run = [&](const char* sql) { return Execute(db, sql, error); };
     std::string foreign;
     bool ok = false;
     if (rc != SQLITE_OK) {
