@@ -2,6 +2,7 @@
 
 #include "common/settings.h"
 #include "common/text.h"
+#include "database/record_blocks.h"
 #include "database/sqlite_statement.h"
 #include "log/log.h"
 
@@ -47,10 +48,9 @@ constexpr std::array<std::string_view, 5> RecordColumns = {"id", "device_id", "u
 constexpr std::array<std::string_view, 10> DeviceColumns = {
     "id",    "device_id", "address", "const_name", "user_name",
     "lines", "sensors",   "relays",  "archives",   "remote"};
-constexpr const char* LastRecordText = "SELECT max( `id` ) FROM `record`;";
 constexpr const char* RecordCountsText = "SELECT `device_id`, `type`, count( * ) FROM `record` "
                                          "GROUP BY `device_id`, `type`;";
-constexpr const char* DeviceRowsText = "SELECT `id`, `device_id` FROM `device`;";
+constexpr const char* DeviceCountText = "SELECT count( * ) FROM `device`;";
 
 constexpr const char* SelectDeviceText =
     "SELECT `id`, `device_id`, `address`, `const_name`, `user_name`, `lines`, `sensors`, "
@@ -63,23 +63,13 @@ constexpr const char* UpdateDeviceText =
     "UPDATE `device` SET `device_id`=?1, `address`=?2, `const_name`=?3, `user_name`=?4, "
     "`lines`=?5, `sensors`=?6, `relays`=?7, `archives`=?8, `remote`=?9 WHERE `device_id`=?1;";
 constexpr const char* InsertRecordText = "INSERT INTO `record` (`device_id`, `utime`, `type`, "
-                                         "`value`) VALUES (?1, ?2, ?3, ?4) RETURNING `id`;";
+                                         "`value`) VALUES (?1, ?2, ?3, ?4);";
 constexpr const char* InsertAuditText =
     "INSERT INTO `audit` ( `utime`, `user`, `action`, `target`, `detail`, `outcome` ) VALUES "
     "( ?1, ?2, ?3, ?4, ?5, ?6 );";
 constexpr const char* SelectAuditText =
     "SELECT `id`, `utime`, `user`, `action`, `target`, `detail`, `outcome` FROM `audit` WHERE "
     "`id` < ?1 ORDER BY `id` DESC LIMIT ?2;";
-// CROSS JOIN keeps `record` the outer loop, walked by id in the page's order. The id bounds
-// hold the page to what the counts have seen, which is what lets a page near the oldest end be
-// read from that end.
-constexpr const char* SelectRecordsText =
-    "SELECT R.`id` as `id`, R.`device_id` as `device_id`, R.`utime` as `utime`, D.`address` as "
-    "`address`, D.`const_name` as `const_name`, D.`user_name` as `user_name`, R.`type` as "
-    "`type`, R.`value` as `value` FROM `record` R CROSS JOIN `device` D ON D.`device_id` = "
-    "R.`device_id` WHERE R.`type` IN ( {} ) AND R.`id` <= ?1 AND D.`id` <= ?2 ORDER BY R.`id` "
-    "{} LIMIT ?3, ?4;";
-
 constexpr std::uint32_t AllTypes = (1U << RECORD_TYPE_COUNT) - 1;
 
 // The record types a RecordsMask selects: type 0 always, bits 28..31 never.
@@ -103,6 +93,24 @@ std::string TypeList(std::uint32_t types) {
 
 int ClampToInt(std::int64_t value) {
     return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT32_MAX));
+}
+
+// What a filter adds to the debug line of its operation; nothing for the default one.
+std::string FilterText(const TRecordFilter& filter) {
+    std::string text;
+    if (filter.device_id) {
+        text += fmt::format(", device_id={:08X}", *filter.device_id);
+    }
+    if (filter.from) {
+        text += fmt::format(", from={}", *filter.from);
+    }
+    if (filter.to) {
+        text += fmt::format(", to={}", *filter.to);
+    }
+    if (filter.records_mask) {
+        text += fmt::format(", mask={:#x}", static_cast<std::uint32_t>(*filter.records_mask));
+    }
+    return text;
 }
 
 // A write that keeps failing the same way (a locked, read-only or full database) is met again
@@ -192,8 +200,6 @@ struct TSQLite::TOpened {
     std::unordered_map<std::uint32_t, TDeviceCounts> devices;
     std::int64_t record_count = 0;
     int device_count = 0;
-    std::int64_t last_record_id = 0;
-    std::int64_t last_device_row = 0;
 };
 
 // The frame of every operation but Init and Close: the operation's own guard (none for a plain
@@ -251,9 +257,7 @@ bool TSQLite::Init(const std::string& path, bool retry) {
         devices_ = std::move(opened.devices);
         record_count_ = ClampToInt(opened.record_count);
         device_count_ = opened.device_count;
-        last_record_id_ = opened.last_record_id;
-        last_device_row_ = opened.last_device_row;
-        records_mask_count_ = CountMasked(types, false);
+        records_mask_count_ = CountMasked(types);
         TLog::Addf(log_, LOG_TYPE_INFO,
                    "SQLite Версия: %s, Устройств: %d, Записей: %d, Маскируемых записей: %d",
                    version_, device_count_, record_count_, records_mask_count_);
@@ -291,8 +295,8 @@ bool TSQLite::OpenFile(const std::string& path, bool retry, TOpened& opened) {
         // Checked before anything is written: the journal mode is the first write.
         foreign = ForeignReason(db, error);
         ok = error.code == SQLITE_OK && foreign.empty() && run(JournalText) && run(SchemaText) &&
-             run(AuditSchemaText) && run(IndexText) && ReadVersion(db, opened.version, error) &&
-             LoadCounts(opened);
+             run(AuditSchemaText) && run(IndexText) && MakeRecordBlocks(db, log_, error) &&
+             ReadVersion(db, opened.version, error) && LoadCounts(opened);
     }
     if (!ok) {
         InitFailed(foreign.empty() || error.code != SQLITE_OK
@@ -318,12 +322,6 @@ void TSQLite::InitFailed(const std::string& text, bool retry) {
 bool TSQLite::LoadCounts(TOpened& opened) {
     sqlite3* db = opened.db;
     TSqlError& error = opened.error;
-    {
-        TStatement last(db, LastRecordText, error);
-        if (last.Step()) {
-            opened.last_record_id = last.Int64(0);
-        }
-    }
     TStatement counts(db, RecordCountsText, error);
     while (counts.Step()) {
         const auto device_id = static_cast<std::uint32_t>(counts.Int(0));
@@ -334,11 +332,9 @@ bool TSQLite::LoadCounts(TOpened& opened) {
         }
         opened.record_count += count;
     }
-    TStatement rows(db, DeviceRowsText, error);
-    while (rows.Step()) {
-        opened.last_device_row = std::max(opened.last_device_row, rows.Int64(0));
-        opened.devices[static_cast<std::uint32_t>(rows.Int(1))].has_row = true;
-        ++opened.device_count;
+    TStatement devices(db, DeviceCountText, error);
+    if (devices.Step()) {
+        opened.device_count = devices.Int(0);
     }
     return error.code == SQLITE_OK;
 }
@@ -365,8 +361,6 @@ void TSQLite::CloseConnection() {
     record_count_ = 0;
     device_count_ = 0;
     records_mask_count_ = 0;
-    last_record_id_ = 0;
-    last_device_row_ = 0;
 }
 
 bool TSQLite::IsActive() const {
@@ -421,7 +415,6 @@ bool TSQLite::InsertDevice(const TDeviceRecord& device) {
     BindDevice(statement, device);
     // A row comes back only when the device was new.
     const bool inserted = statement.Step();
-    const std::int64_t row = inserted ? statement.Int64(0) : 0;
     if (!statement.Finish()) {
         WriteFailed(log_, insert_device_error_, error);
         return false;
@@ -430,9 +423,7 @@ bool TSQLite::InsertDevice(const TDeviceRecord& device) {
     if (inserted) {
         unsynced_ = true;
         std::lock_guard counts(counts_lock_);
-        devices_[device.device_id].has_row = true;
         ++device_count_;
-        last_device_row_ = std::max(last_device_row_, row);
     }
     return true;
 }
@@ -467,8 +458,6 @@ bool TSQLite::InsertRecord(const TEventRecord& record) {
     statement.Bind(2, record.utime);
     statement.Bind(3, record.type);
     statement.Bind(4, record.value);
-    const std::int64_t id = statement.Step() ? statement.Int64(0) : 0;
-    // The insert is committed by the step that finishes the statement.
     if (!statement.Finish()) {
         WriteFailed(log_, insert_record_error_, error);
         return false;
@@ -477,7 +466,6 @@ bool TSQLite::InsertRecord(const TEventRecord& record) {
     unsynced_ = true;
     std::lock_guard counts(counts_lock_);
     ++record_count_;
-    last_record_id_ = std::max(last_record_id_, id);
     if (HasType(AllTypes, record.type)) {
         ++devices_[record.device_id].by_type[static_cast<std::size_t>(record.type)];
     }
@@ -572,7 +560,7 @@ int TSQLite::RecountRecordsMaskCount() {
     }
     const std::uint32_t types = MaskedTypes(settings_.GetRecordsMask());
     std::lock_guard counts(counts_lock_);
-    records_mask_count_ = CountMasked(types, false);
+    records_mask_count_ = CountMasked(types);
     return records_mask_count_;
 }
 
@@ -587,67 +575,52 @@ int TSQLite::GetRecordsMaskCount() {
 }
 
 bool TSQLite::SelectRecords(int offset, int& count, std::span<TRecordRow> rows) {
-    TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, offset=%d, count=%d", "TSQLite::SelectRecords", offset,
-               count);
+    return SelectRecords(TRecordFilter{}, offset, count, rows);
+}
+
+bool TSQLite::SelectRecords(const TRecordFilter& filter, std::int64_t offset, int& count,
+                            std::span<TRecordRow> rows, std::int64_t* total) {
+    TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, offset=%d, count=%d%s", "TSQLite::SelectRecords", offset,
+               count, FilterText(filter));
     // A negative count would mean "no limit" to SQLite: never more rows than the array holds.
     const int wanted = std::clamp(count, 0, ClampToInt(static_cast<std::int64_t>(rows.size())));
     count = 0;
+    if (total != nullptr) {
+        *total = 0;
+    }
     TOperation operation(*this, &select_records_guard_, TOperationKind::SelectRecords);
-    if (!operation.Active()) {
-        return false;
-    }
-    const std::uint32_t types = MaskedTypes(settings_.GetRecordsMask());
-    const TSnapshot snapshot = TakeSnapshot(types);
-    const std::int64_t skip = std::max(offset, 0);
-    const std::int64_t skip_from_oldest = snapshot.matching - skip - wanted;
-    if (wanted == 0 || skip >= snapshot.matching) {
-        return true;
-    }
-    // LIMIT walks past every skipped row, so a page nearer the oldest record is read from that
-    // end and turned round; the counts make both ways give the same rows.
-    if (skip <= skip_from_oldest) {
-        return ReadPage("DESC", types, snapshot, skip, wanted, rows, count);
-    }
-    const int take = ClampToInt(wanted + std::min<std::int64_t>(skip_from_oldest, 0));
-    const bool ok = ReadPage("ASC", types, snapshot, std::max<std::int64_t>(skip_from_oldest, 0),
-                             take, rows, count);
-    std::reverse(rows.begin(), rows.begin() + count);
-    return ok;
+    return operation.Active() &&
+           Query(filter, offset, rows.first(static_cast<std::size_t>(wanted)), count, total);
 }
 
-bool TSQLite::ReadPage(std::string_view order, std::uint32_t types, const TSnapshot& snapshot,
-                       std::int64_t offset, int wanted, std::span<TRecordRow> rows, int& read) {
-    TSqlError error;
-    TStatement statement(db_, fmt::format(SelectRecordsText, TypeList(types), order), error);
-    statement.Bind(1, snapshot.last_record_id);
-    statement.Bind(2, snapshot.last_device_row);
-    statement.Bind(3, offset);
-    statement.Bind(4, wanted);
-    while (read < wanted && statement.Step()) {
-        TRecordRow& row = rows[static_cast<std::size_t>(read)];
-        row.id = statement.Int(0);
-        row.device_id = static_cast<std::uint32_t>(statement.Int(1));
-        row.utime = statement.Int(2);
-        row.address = statement.Int(3);
-        NameFromSql(statement.Text(4), row.const_name);
-        NameFromSql(statement.Text(5), row.user_name);
-        row.type = static_cast<std::int8_t>(statement.Int(6));
-        row.value = statement.Int(7);
-        ++read;
+bool TSQLite::CountRecords(const TRecordFilter& filter, std::int64_t& count) {
+    TLog::Addf(log_, LOG_TYPE_DEBUG, "%s%s", "TSQLite::CountRecords", FilterText(filter));
+    count = 0;
+    TOperation operation(*this, &count_records_guard_, TOperationKind::CountRecords);
+    int read = 0;
+    return operation.Active() && Query(filter, 0, {}, read, &count);
+}
+
+bool TSQLite::Query(const TRecordFilter& filter, std::int64_t offset, std::span<TRecordRow> rows,
+                    int& read, std::int64_t* total) {
+    const std::string refused = RecordFilterError(filter);
+    if (!refused.empty()) {
+        TLog::Add(log_, refused, LOG_TYPE_ERROR);
+        return false;
     }
-    if (!statement.Finish()) {
+    const int mask = filter.records_mask.value_or(settings_.GetRecordsMask());
+    TSqlError error;
+    TRecordQuery query(db_, filter, TypeList(MaskedTypes(mask)), error);
+    if (!query.Read(offset, rows, read, total)) {
         error.Log(log_, LOG_TYPE_ERROR);
         return false;
     }
     return true;
 }
 
-int TSQLite::CountMasked(std::uint32_t types, bool joined_only) const {
+int TSQLite::CountMasked(std::uint32_t types) const {
     std::int64_t count = 0;
     for (const auto& [device_id, device] : devices_) {
-        if (joined_only && !device.has_row) {
-            continue;
-        }
         for (int type = 0; type < RECORD_TYPE_COUNT; ++type) {
             if (HasType(types, type)) {
                 count += device.by_type[static_cast<std::size_t>(type)];
@@ -655,11 +628,6 @@ int TSQLite::CountMasked(std::uint32_t types, bool joined_only) const {
         }
     }
     return ClampToInt(count);
-}
-
-TSQLite::TSnapshot TSQLite::TakeSnapshot(std::uint32_t types) const {
-    std::lock_guard counts(counts_lock_);
-    return {last_record_id_, last_device_row_, CountMasked(types, true)};
 }
 
 std::string TSQLite::GetPath() const {

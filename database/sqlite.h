@@ -3,6 +3,7 @@
 #include "database/audit_row.h"
 #include "database/device_record.h"
 #include "database/event_record.h"
+#include "database/record_filter.h"
 #include "database/record_types.h"
 
 #include <array>
@@ -37,6 +38,10 @@ class TSettings;
 // Counting records per type with count( * ) scans the whole table, which takes seconds after a
 // few years of events. The counts are therefore taken once when the database opens (over an
 // index on `device_id`, `type`) and kept in memory, raised by each successful insert.
+//
+// A page or count of a filter adds up the counts of whole blocks of ids that triggers keep in
+// the file (record_blocks.h), so any page of any filter reads only the few blocks around it,
+// and counts the records other programs write as well.
 class TSQLite {
 public:
     static constexpr int BusyTimeoutMs = 5000;
@@ -77,8 +82,16 @@ public:
     // Reads at most `count` (and at most rows.size()) records whose type the mask selects,
     // joined with their devices, newest first, skipping the first `offset` (a negative offset
     // reads as 0). `count` comes back as the number of rows written from rows[0]; true when
-    // the read completed.
+    // the read completed. The same as the default filter below.
     bool SelectRecords(int offset, int& count, std::span<TRecordRow> rows);
+    // As above, of the records the filter selects; `total`, when given, gets how many it
+    // selects in all, as the page was read. A period that ends before it starts is refused:
+    // false and an Error line naming it. A device with no row selects nothing (true, no rows).
+    bool SelectRecords(const TRecordFilter& filter, std::int64_t offset, int& count,
+                       std::span<TRecordRow> rows, std::int64_t* total = nullptr);
+    // How many records the filter selects, joined with their devices as pages show them; 0
+    // and false as SelectRecords refuses.
+    bool CountRecords(const TRecordFilter& filter, std::int64_t& count);
     // Appends one row to the audit trail with bound texts; the database assigns the id.
     bool InsertAudit(const TAuditRow& row);
     // Reads at most `count` audit rows older than the row `before_id` (0: from the newest),
@@ -102,18 +115,9 @@ public:
     static void NameFromSql(const unsigned char* text, char (&name)[DeviceNameSize]);
 
 private:
-    // Records per type of one device id, and whether the device has a row (only then do its
-    // records appear on pages).
+    // Records per type of one device id.
     struct TDeviceCounts {
         std::array<int, RECORD_TYPE_COUNT> by_type{};
-        bool has_row = false;
-    };
-    // What a page query may see: records up to one id and devices up to one row id, and how
-    // many joined records of the selected types that is.
-    struct TSnapshot {
-        std::int64_t last_record_id = 0;
-        std::int64_t last_device_row = 0;
-        std::int64_t matching = 0;
     };
     class TOperation;
     struct TOpened;
@@ -126,6 +130,7 @@ private:
         Recount,
         MaskCount,
         SelectRecords,
+        CountRecords,
         InsertAudit,
         SelectAudit,
         Count
@@ -136,10 +141,10 @@ private:
     void InitFailed(const std::string& text, bool retry);
     static bool LoadCounts(TOpened& opened);
     void CloseConnection();
-    int CountMasked(std::uint32_t types, bool joined_only) const;
-    TSnapshot TakeSnapshot(std::uint32_t types) const;
-    bool ReadPage(std::string_view order, std::uint32_t types, const TSnapshot& snapshot,
-                  std::int64_t offset, int wanted, std::span<TRecordRow> rows, int& read);
+    int CountMasked(std::uint32_t types) const;
+    // The page or count of SelectRecords and CountRecords, under their operation.
+    bool Query(const TRecordFilter& filter, std::int64_t offset, std::span<TRecordRow> rows,
+               int& read, std::int64_t* total);
 
     TLog* log_;
     const TSettings& settings_;
@@ -161,6 +166,7 @@ private:
     // One guard per operation.
     std::mutex select_device_guard_;
     std::mutex select_records_guard_;
+    std::mutex count_records_guard_;
     std::mutex insert_device_guard_;
     std::mutex update_device_guard_;
     std::mutex insert_record_guard_;
@@ -178,12 +184,9 @@ private:
     // A write was committed and not yet flushed.
     std::atomic<bool> unsynced_{false};
 
-    // The counts, raised together with the last ids so that a page query sees them agree.
     mutable std::mutex counts_lock_;
     std::unordered_map<std::uint32_t, TDeviceCounts> devices_;
     int record_count_ = 0;
     int device_count_ = 0;
     int records_mask_count_ = 0;
-    std::int64_t last_record_id_ = 0;
-    std::int64_t last_device_row_ = 0;
 };

@@ -57,6 +57,14 @@ public:
             Check(sqlite3_bind_int64(stmt_, index, value));
         }
     }
+    // A named parameter (":name") the statement does not have is left alone: the texts that
+    // are put together from parts bind every value they might use.
+    void Bind(const char* name, std::int64_t value) {
+        const int index = sqlite3_bind_parameter_index(stmt_, name);
+        if (index > 0) {
+            Bind(index, value);
+        }
+    }
     void Bind(int index, std::string_view text) {
         if (!failed_) {
             TConnectionLock lock(db_);
@@ -87,6 +95,14 @@ public:
         return done_;
     }
     bool Done() const { return done_; }
+    // Makes the statement ready to run again, with the values bound so far.
+    void Reset() {
+        if (!failed_) {
+            TConnectionLock lock(db_);
+            sqlite3_reset(stmt_);
+            done_ = false;
+        }
+    }
 
     int Int(int column) const { return sqlite3_column_int(stmt_, column); }
     std::int64_t Int64(int column) const { return sqlite3_column_int64(stmt_, column); }

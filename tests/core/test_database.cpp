@@ -101,15 +101,33 @@ std::vector<int> Ids(const std::vector<TRecordRow>& rows, int count) {
     return ids;
 }
 
-// Ids of a page exactly as the plain page query with LIMIT gives them.
-std::vector<int> ReferencePage(RawDb& raw, int mask, int offset, int count) {
-    const std::vector<std::string> column = raw.Column(
-        "SELECT R.`id` FROM `record` R JOIN `device` D ON D.`device_id` = R.`device_id` WHERE "
-        "`type` IN ( " +
-        TSQLite::GetRecordsMaskList(mask) + " ) ORDER BY R.`id` DESC LIMIT " +
-        std::to_string(offset) + ", " + std::to_string(count) + ";");
+// The plain query of a filter's records, joined with their devices; `mask` stands for the
+// setting when the filter has none.
+std::string ReferenceQuery(const std::string& what, const TRecordFilter& filter, int mask) {
+    std::string sql = "SELECT " + what +
+                      " FROM `record` R JOIN `device` D ON D.`device_id` = R.`device_id` WHERE "
+                      "`type` IN ( " +
+                      TSQLite::GetRecordsMaskList(filter.records_mask.value_or(mask)) + " )";
+    if (filter.device_id) {
+        sql +=
+            " AND R.`device_id` = " + std::to_string(static_cast<std::int32_t>(*filter.device_id));
+    }
+    if (filter.from) {
+        sql += " AND `utime` >= " + std::to_string(*filter.from);
+    }
+    if (filter.to) {
+        sql += " AND `utime` <= " + std::to_string(*filter.to);
+    }
+    return sql;
+}
+
+// Ids of a page exactly as the plain page query with LIMIT and OFFSET gives them.
+std::vector<int> ReferencePage(RawDb& raw, const TRecordFilter& filter, int mask,
+                               std::int64_t offset, int count) {
     std::vector<int> ids;
-    for (const std::string& id : column) {
+    for (const std::string& id :
+         raw.Column(ReferenceQuery("R.`id`", filter, mask) + " ORDER BY R.`id` DESC LIMIT " +
+                    std::to_string(count) + " OFFSET " + std::to_string(offset) + ";")) {
         ids.push_back(std::stoi(id));
     }
     return ids;
@@ -392,7 +410,7 @@ TEST_F(Database, EveryPageMatchesThePlainQueryWhateverTheMaskAndDevices) {
         for (int offset = 0; offset <= 160; offset += 7) {
             int count = page;
             ASSERT_TRUE(db.SelectRecords(offset, count, rows));
-            EXPECT_EQ(Ids(rows, count), ReferencePage(raw, mask, offset, page))
+            EXPECT_EQ(Ids(rows, count), ReferencePage(raw, {}, mask, offset, page))
                 << "mask " << mask << ", offset " << offset << ", page " << page;
         }
     };
@@ -424,6 +442,185 @@ TEST_F(Database, APageNeverWritesPastTheCallersArray) {
     EXPECT_EQ(Ids(rows, count), (std::vector<int>{5, 4, 3, 2, 1}));
 }
 
+// Pages and counts of a filter add up counts per block of 8192 ids: each page must be the plain
+// query's, above all one across a block's edge, and the records another program writes, deletes
+// and changes count at once.
+TEST_F(Database, FilteredPagesAndCountsMatchThePlainQueryWhateverAnotherProgramWrites) {
+    ASSERT_TRUE(db.Init(path));
+    for (const std::uint32_t id : {0U, 1U, 2U}) {
+        ASSERT_TRUE(db.InsertDevice(Device(id, static_cast<int>(id) + 1)));
+    }
+    constexpr std::int64_t T0 = 1700000000;
+    RawDb raw(path);
+    // 25,000 records in four blocks: device 2 has one in 50, device 3 one in 11 and no row. The
+    // clock steps back 6,000 s after record 20,000; a few records have no time stamp or no type.
+    ASSERT_EQ(raw.Exec("WITH RECURSIVE n(i) AS ( SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i "
+                       "< 24999 ) INSERT INTO record ( device_id, utime, type, value ) SELECT CASE "
+                       "WHEN i % 50 = 0 THEN 2 WHEN i % 11 = 0 THEN 3 ELSE i % 2 END, CASE WHEN "
+                       "i % 1009 = 0 THEN NULL WHEN i >= 20000 THEN 1699994000 + i ELSE "
+                       "1700000000 + i END, CASE WHEN i % 997 = 0 THEN NULL ELSE i * 7 % 29 END, "
+                       "i FROM n;"),
+              SQLITE_OK);
+    const std::vector<TRecordFilter> filters = {
+        {},
+        {.device_id = 2},
+        {.device_id = 0},
+        {.device_id = 3},
+        {.from = T0 + 15000, .to = T0 + 17000}, // before the step and again after it
+        {.from = T0 + 19990},
+        {.to = T0 + 100},
+        {.records_mask = (1 << 3) | (1 << 8)},
+        {.device_id = 1, .from = T0 + 5000, .to = T0 + 25000, .records_mask = 0x00F0F0F0},
+        {.from = T0 + 1000000},
+    };
+    const auto check = [&] {
+        std::vector<TRecordRow> rows(300);
+        for (std::size_t f = 0; f < filters.size(); ++f) {
+            const TRecordFilter& filter = filters[f];
+            const std::vector<std::string> all = raw.Column(
+                ReferenceQuery("R.`id`", filter, RECORDS_MASK_ALL) + " ORDER BY R.`id` DESC;");
+            const auto size = static_cast<std::int64_t>(all.size());
+            std::int64_t counted = -1;
+            EXPECT_TRUE(db.CountRecords(filter, counted));
+            EXPECT_EQ(counted, size) << "filter " << f;
+            // Both ends, the middle, past the end and each block's edge.
+            std::vector<std::int64_t> offsets = {0, 1, size / 2, size - 300, size - 1, size + 5};
+            for (int edge = 8192; edge < 32768; edge += 8192) {
+                const std::int64_t at =
+                    std::find_if(all.begin(), all.end(),
+                                 [&](const std::string& id) { return std::stoi(id) < edge; }) -
+                    all.begin();
+                offsets.insert(offsets.end(), {at - 150, at - 1, at});
+            }
+            for (const std::int64_t offset : offsets) {
+                int count = 300;
+                std::int64_t total = -1;
+                ASSERT_TRUE(db.SelectRecords(filter, offset, count, rows, &total));
+                EXPECT_EQ(Ids(rows, count), ReferencePage(raw, filter, RECORDS_MASK_ALL,
+                                                          std::max<std::int64_t>(offset, 0), 300))
+                    << "filter " << f << ", offset " << offset;
+                EXPECT_EQ(total, size) << "filter " << f;
+            }
+        }
+    };
+    check();
+    ASSERT_EQ(raw.Exec("DELETE FROM record WHERE id BETWEEN 8000 AND 8500; UPDATE record SET "
+                       "device_id = 2, type = 3, utime = NULL WHERE id = 12345;"),
+              SQLITE_OK);
+    check();
+}
+
+// The page and the count of one call are read as the database stood at one moment: a page of
+// every record the filter selects holds exactly as many as its count, however many arrive.
+TEST_F(Database, AFilteredPageAndItsCountAgreeWhileRecordsArrive) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    ASSERT_TRUE(db.InsertDevice(Device(2, 2)));
+    constexpr std::int32_t T0 = 1700000000;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(db.InsertRecord(Record(1 + i % 2, i % 28, i, T0 + i)));
+    }
+    std::atomic<bool> stop{false};
+    // Devices 1 and 2, and 3 that has no row.
+    std::thread writer([&] {
+        for (int i = 100; i < 500; ++i) {
+            db.InsertRecord(Record(static_cast<std::uint32_t>(1 + i % 3), 3, i, T0 + i));
+        }
+        stop = true;
+    });
+    const std::vector<TRecordFilter> filters = {{.device_id = 2}, {.from = T0 + 50}};
+    std::vector<TRecordRow> rows(1000);
+    int pages = 0;
+    while (!stop) {
+        for (const TRecordFilter& filter : filters) {
+            int count = 1000;
+            std::int64_t total = -1;
+            ASSERT_TRUE(db.SelectRecords(filter, 0, count, rows, &total));
+            EXPECT_EQ(count, total);
+            ++pages;
+        }
+    }
+    writer.join();
+    EXPECT_GT(pages, 0);
+}
+
+// A period that ends before it starts is the caller's mistake: refused and logged. A device
+// with no row, or none at all, simply has no records to show.
+TEST_F(Database, ABackwardPeriodIsRefusedAndAnUnknownDeviceSelectsNothing) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    ASSERT_TRUE(db.InsertRecord(Record(1, 3)));
+    ASSERT_TRUE(db.InsertRecord(Record(2, 3)));
+    Lines();
+    std::vector<TRecordRow> rows(5);
+    int count = 5;
+    std::int64_t total = -1;
+    const TRecordFilter backward{.from = 1700000100, .to = 1700000000};
+    EXPECT_FALSE(db.SelectRecords(backward, 0, count, rows, &total));
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(total, 0);
+    total = -1;
+    EXPECT_FALSE(db.CountRecords(backward, total));
+    EXPECT_EQ(total, 0);
+    const std::vector<std::string> lines = Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "Фильтр записей: конец периода (1700000000) раньше его начала "
+                         "(1700000100)"),
+              2);
+    EXPECT_TRUE(db.CountRecords({.from = 1700000000, .to = 1700000000}, total));
+    EXPECT_EQ(total, 1) << "a period of one second";
+    for (const std::uint32_t device : {2U, 99U}) {
+        count = 5;
+        EXPECT_TRUE(db.SelectRecords({.device_id = device}, 0, count, rows, &total));
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(total, 0);
+    }
+}
+
+// A file written before the block counts existed gets them at its next open, said in the log;
+// one that lost part of them gets them made anew, with nothing counted twice.
+TEST_F(Database, AFileWithoutBlockCountsGetsThemWhenItOpens) {
+    ASSERT_TRUE(db.Init(path));
+    ASSERT_TRUE(db.InsertDevice(Device(1, 1)));
+    db.Close();
+    {
+        RawDb raw(path);
+        ASSERT_EQ(raw.Exec("DROP TRIGGER record_block_insert; DROP TRIGGER record_block_delete; "
+                           "DROP TRIGGER record_block_update; DROP TABLE record_block; DROP "
+                           "TABLE record_block_type; WITH RECURSIVE n(i) AS ( SELECT 0 UNION ALL "
+                           "SELECT i + 1 FROM n WHERE i < 19999 ) INSERT INTO record ( device_id, "
+                           "utime, type, value ) SELECT 1, 1700000000 + i, i % 28, i FROM n;"),
+                  SQLITE_OK);
+    }
+    const std::string building =
+        "SQLite: строятся счётчики записей по блокам (`record_block`), один проход по всем "
+        "записям";
+    const auto counts_right = [&] {
+        RawDb raw(path);
+        for (const TRecordFilter& filter :
+             {TRecordFilter{}, TRecordFilter{.from = 1700012345, .records_mask = 1 << 5}}) {
+            std::int64_t count = -1;
+            EXPECT_TRUE(db.CountRecords(filter, count));
+            EXPECT_EQ(std::to_string(count),
+                      raw.Value(ReferenceQuery("count( * )", filter, RECORDS_MASK_ALL)));
+        }
+    };
+    Lines();
+    ASSERT_TRUE(db.Init(path));
+    EXPECT_TRUE(Logged(building));
+    counts_right();
+    ASSERT_TRUE(db.Init(path));
+    EXPECT_FALSE(Logged(building));
+    {
+        RawDb raw(path);
+        ASSERT_EQ(raw.Exec("DROP TRIGGER record_block_delete;"), SQLITE_OK);
+    }
+    ASSERT_TRUE(db.Init(path));
+    EXPECT_TRUE(Logged(building));
+    ASSERT_TRUE(db.InsertRecord(Record(1, 5, 0, 1700099999)));
+    counts_right();
+}
+
 TEST_F(Database, EveryOperationRefusesWhileNotActive) {
     const auto check_refused = [&] {
         TDeviceRecord device = Device(1, 1);
@@ -438,12 +635,15 @@ TEST_F(Database, EveryOperationRefusesWhileNotActive) {
         EXPECT_EQ(db.GetRecordsMaskCount(), 0);
         EXPECT_FALSE(db.SelectRecords(0, count, rows));
         EXPECT_EQ(count, 0);
+        std::int64_t counted = -1;
+        EXPECT_FALSE(db.CountRecords({}, counted));
+        EXPECT_EQ(counted, 0);
         const std::vector<std::string> lines = Lines();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "SQLite не активна"), 7);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "SQLite не активна"), 8);
         for (const char* name :
              {"TSQLite::SelectDevice", "TSQLite::InsertDevice", "TSQLite::UpdateDevice",
               "TSQLite::InsertRecord", "TSQLite::RecountRecordsMaskCount",
-              "TSQLite::GetRecordsMaskCount"}) {
+              "TSQLite::GetRecordsMaskCount", "TSQLite::CountRecords"}) {
             EXPECT_NE(std::find(lines.begin(), lines.end(), name), lines.end()) << name;
         }
     };
