@@ -78,15 +78,15 @@ void TRecordList::ListViewUpdate() {
     TWorker& worker = workers_.emplace_back();
     try {
         // The worker waits for threads_lock_ before it touches its entry.
-        worker.thread = std::thread(&TRecordList::RecordThreadFunction, this, &worker, offset,
-                                    count, request_number);
+        worker.thread = std::thread(&TRecordList::RecordThreadFunction, this, &worker, filter_,
+                                    offset, count, request_number);
     } catch (const std::system_error& e) {
         workers_.pop_back();
         TLog::Add(log_, GetLastErrorText(e.code().value()), LOG_TYPE_FATAL);
     }
 }
 
-void TRecordList::RecordThreadFunction(TWorker* self, int offset, int count,
+void TRecordList::RecordThreadFunction(TWorker* self, TRecordFilter filter, int offset, int count,
                                        std::uint64_t request) {
     TLog::Add(log_, "+ RecordThreadFunction", LOG_TYPE_DEBUG);
     {
@@ -97,11 +97,16 @@ void TRecordList::RecordThreadFunction(TWorker* self, int offset, int count,
     // A page of the load's own: the cache changes only once the read is complete.
     auto page = std::make_unique<std::array<TRecordRow, SHOW_LINES_MAX>>();
     int read = count;
-    if (sqlite_.SelectRecords(offset, read, std::span<TRecordRow>(*page))) {
+    std::int64_t total = 0;
+    // The default filter's count is the database's own; no load need add it up.
+    const bool counted = filter == TRecordFilter{};
+    if (sqlite_.SelectRecords(filter, offset, read, std::span<TRecordRow>(*page),
+                              counted ? nullptr : &total)) {
         std::lock_guard lock(cache_lock_);
         if (request > rows_request_) {
             std::copy_n(page->begin(), read, rows_->begin());
             rows_count_ = read;
+            rows_total_ = static_cast<int>(std::min<std::int64_t>(total, INT32_MAX));
             rows_request_ = request;
             rows_ready_ = true;
         }
@@ -163,8 +168,14 @@ void TRecordList::ArmTimer(int interval_ms) {
 }
 
 void TRecordList::PageButtonsUpdate() {
-    const int count = sqlite_.IsActive() ? sqlite_.GetRecordsMaskCount() : 0;
-    view_.SetPageButtons(PageButtonsAt(GetPageOffset(), PageSize(), count));
+    view_.SetPageButtons(PageButtonsAt(GetPageOffset(), PageSize(), ListedCount()));
+}
+
+int TRecordList::ListedCount() const {
+    if (filter_ != TRecordFilter{}) {
+        return fill_total_;
+    }
+    return sqlite_.IsActive() ? sqlite_.GetRecordsMaskCount() : 0;
 }
 
 bool TRecordList::TakeCache() {
@@ -176,6 +187,7 @@ bool TRecordList::TakeCache() {
     // shown at the next tick.
     rows_ready_ = false;
     fill_count_ = rows_count_;
+    fill_total_ = rows_total_;
     std::copy_n(rows_->begin(), fill_count_, fill_rows_->begin());
     return true;
 }
@@ -240,13 +252,29 @@ TRecordListPage TRecordList::MakePage() {
 }
 
 void TRecordList::PageButtonClick(TPageButton button) {
-    const int count = sqlite_.IsActive() ? sqlite_.GetRecordsMaskCount() : 0;
     const int offset = GetPageOffset();
-    const int next = NewPageOffset(button, offset, PageSize(), count);
+    const int next = NewPageOffset(button, offset, PageSize(), ListedCount());
     if (next != offset) {
         SetPageOffset(next);
         ListViewUpdate();
     }
+}
+
+bool TRecordList::SetFilter(const TRecordFilter& filter) {
+    const std::string refused = RecordFilterError(filter);
+    if (!refused.empty()) {
+        TLog::Add(log_, refused, LOG_TYPE_ERROR);
+        return false;
+    }
+    {
+        std::lock_guard request(request_lock_);
+        filter_ = filter;
+    }
+    // Until the filter's first page comes, nothing to page through.
+    fill_total_ = 0;
+    SetPageOffset(0);
+    ListViewUpdate();
+    return true;
 }
 
 void TRecordList::FieldToggled(int field, bool shown, std::string_view caption) {

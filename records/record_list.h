@@ -1,9 +1,10 @@
 #pragma once
 
 // The paged record list: the newest records first, one page at a time, filtered by the records
-// mask. A request never waits for the database: a load thread reads the page into a buffer of
-// its own and hands it to the row cache under a short lock; a timer on the GUI thread turns the
-// cache into the rows shown, at most once per tick.
+// mask, or by a filter of a device, a period and types that the window sets. A request never waits
+// for the database: a load thread reads the page into a buffer of its own and hands it to the row
+// cache under a short lock; a timer on the GUI thread turns the cache into the rows shown, at most
+// once per tick.
 
 #include <array>
 #include <atomic>
@@ -20,6 +21,7 @@
 #include "common/settings.h"
 #include "common/style.h"
 #include "database/event_record.h"
+#include "database/record_filter.h"
 #include "records/record_types.h"
 
 class TLog;
@@ -104,6 +106,10 @@ public:
     void TimerListViewTimer();
     // A paging button: moves the page and requests it when the offset changes.
     void PageButtonClick(TPageButton button);
+    // Lists the records the filter selects from now on, from the newest page; the default
+    // filter lists what the list always has. A filter the database would refuse is logged and
+    // not taken (false).
+    bool SetFilter(const TRecordFilter& filter);
     // The operator switched a field through a menu item with this caption; the message field
     // cannot be hidden.
     void FieldToggled(int field, bool shown, std::string_view caption);
@@ -124,12 +130,16 @@ private:
         bool done = false; // under threads_lock_
     };
 
-    void RecordThreadFunction(TWorker* self, int offset, int count, std::uint64_t request);
+    void RecordThreadFunction(TWorker* self, TRecordFilter filter, int offset, int count,
+                              std::uint64_t request);
     // Joins the load threads that have ended; all of them when `all`.
     void JoinWorkers(bool all);
     // Copies the cache for a fill and lowers rows_ready; false when no page waits.
     bool TakeCache();
     TRecordListPage MakePage();
+    // The records the paging buttons go by: without a filter the database's count of the
+    // masked records, at once; with one, the count read with the page shown.
+    int ListedCount() const;
     void ArmTimer(int interval_ms);
 
     TLog* log_;
@@ -142,6 +152,7 @@ private:
     // GUI thread only.
     std::unique_ptr<std::array<TRecordRow, SHOW_LINES_MAX>> fill_rows_;
     int fill_count_ = 0;
+    int fill_total_ = 0;
 
     std::atomic<int> page_offset_{0};
     // Whether requests load pages. Kept apart from the timer, which the fill stops for a moment:
@@ -150,6 +161,8 @@ private:
 
     std::mutex request_lock_; // one ListViewUpdate at a time
     std::uint64_t requests_ = 0;
+    // Set on the GUI thread under request_lock_, which the requests read it under.
+    TRecordFilter filter_;
 
     mutable std::mutex threads_lock_;
     int ThreadsCount = 0;
@@ -162,6 +175,7 @@ private:
     mutable std::mutex cache_lock_;
     std::unique_ptr<std::array<TRecordRow, SHOW_LINES_MAX>> rows_;
     int rows_count_ = 0;
+    int rows_total_ = 0; // what the filter selects, read with the page
     bool rows_ready_ = false;
     std::uint64_t rows_request_ = 0;
 };

@@ -187,6 +187,36 @@ TEST_F(RecordList, HundredTwentyRecordsPageByPage) {
     EXPECT_EQ(list->GetPageOffset(), 50);
 }
 
+// The window's filter: the pages and the paging buttons go by the records it selects; one the
+// database would refuse leaves the list as it was.
+TEST_F(RecordList, AFilterPagesThroughTheRecordsItSelects) {
+    TDeviceRecord other{};
+    other.device_id = ID + 1;
+    ASSERT_TRUE(sqlite->InsertDevice(other));
+    AddRecords(70, ID + 1);
+    AddRecords(60);
+    SwitchOn();
+    EXPECT_EQ(Shown().Cell(0, 0), "130");
+    ASSERT_TRUE(list->SetFilter({.device_id = ID + 1}));
+    ASSERT_TRUE(NextPage());
+    EXPECT_EQ(Shown().Cell(0, 0), "70");
+    EXPECT_EQ(Shown().Cell(0, 1), DeviceIdText(ID + 1));
+    EXPECT_EQ(view.buttons, FORWARD);
+    EXPECT_EQ(Press(TPageButton::Last), 50);
+    EXPECT_EQ(list->GetPageOffset(), 20);
+    EXPECT_EQ(Shown().Cell(49, 0), "1");
+    EXPECT_EQ(view.buttons, BACK);
+
+    EXPECT_FALSE(list->SetFilter({.from = 2, .to = 1}));
+    EXPECT_TRUE(Logged(LOG_TYPE_ERROR, "Фильтр записей: конец периода (1) раньше его начала (2)"));
+    EXPECT_EQ(list->GetPageOffset(), 20);
+
+    ASSERT_TRUE(list->SetFilter({}));
+    ASSERT_TRUE(NextPage());
+    EXPECT_EQ(Shown().Cell(0, 0), "130");
+    EXPECT_EQ(view.buttons, FORWARD);
+}
+
 TEST_F(RecordList, ThirtyRecordsTakeTheNegativeStart) {
     AddRecords(30);
     SwitchOn();
