@@ -25,11 +25,13 @@ std::int64_t LastId(std::int64_t block) {
     return FirstId(block) + ((std::int64_t{1} << BlockShift) - 1);
 }
 
-bool Sparse(std::int64_t low_id, std::int64_t high_id, std::int64_t held) {
+// `keyed`: the records of the filter's devices and types among the ids, whatever their time:
+// the index finds those, and a period is then checked on each of them.
+bool Sparse(std::int64_t low_id, std::int64_t high_id, std::int64_t keyed) {
     // Unsigned, so that no pair of ids overflows.
     const std::uint64_t ids =
         static_cast<std::uint64_t>(high_id) - static_cast<std::uint64_t>(low_id);
-    return static_cast<std::uint64_t>(held) * SparseRatio <= ids;
+    return static_cast<std::uint64_t>(keyed) * SparseRatio <= ids;
 }
 
 constexpr const char* BlockNamesText =
@@ -199,10 +201,11 @@ bool TRecordQuery::Read(std::int64_t offset, std::span<TRecordRow> rows, int& re
     std::int64_t seen = 0;  // records in the blocks walked
     std::int64_t newer = 0; // records in the blocks before the page's first
     std::int64_t held = 0;  // records in the page's blocks
+    std::int64_t keyed = 0; // and of the filter's devices and types there, whatever their time
     std::optional<std::int64_t> first_block;
     std::int64_t last_block = 0;
     const auto whole = [&] { return first_block && held >= offset - newer + wanted; };
-    const bool ok = Walk([&](std::int64_t block, std::int64_t count) {
+    const bool ok = Walk([&](std::int64_t block, std::int64_t count, std::int64_t stored) {
         if (!first_block && seen + count > offset) {
             first_block = block;
             newer = seen;
@@ -211,6 +214,7 @@ bool TRecordQuery::Read(std::int64_t offset, std::span<TRecordRow> rows, int& re
         if (first_block && !whole()) {
             last_block = block;
             held += count;
+            keyed += stored;
         }
         return total != nullptr || !whole();
     });
@@ -220,11 +224,12 @@ bool TRecordQuery::Read(std::int64_t offset, std::span<TRecordRow> rows, int& re
     if (!ok || !first_block || wanted == 0) {
         return ok;
     }
-    return ReadIds(FirstId(last_block), std::min(LastId(*first_block), last_record_), held,
+    return ReadIds(FirstId(last_block), std::min(LastId(*first_block), last_record_), held, keyed,
                    offset - newer, rows, read);
 }
 
-bool TRecordQuery::Walk(const std::function<bool(std::int64_t, std::int64_t)>& visit) {
+bool TRecordQuery::Walk(
+    const std::function<bool(std::int64_t, std::int64_t, std::int64_t)>& visit) {
     bool listed = false;
     if (!TakeSnapshot(listed) || !listed) {
         return error_.code == SQLITE_OK;
@@ -248,18 +253,19 @@ bool TRecordQuery::Walk(const std::function<bool(std::int64_t, std::int64_t)>& v
     blocks.Bind(":top", top);
     while (blocks.Step()) {
         const std::int64_t block = blocks.Int64(0);
-        std::int64_t count = blocks.Int64(1);
+        const std::int64_t stored = blocks.Int64(1);
+        std::int64_t count = stored;
         const TFit fit = Fit(blocks.Int64(2), blocks.Int64(3));
         if (fit == TFit::Outside) {
             continue;
         }
         if (fit == TFit::Straddles) {
-            count = CountIds(FirstId(block), std::min(LastId(block), last_record_), count);
+            count = CountIds(FirstId(block), std::min(LastId(block), last_record_), stored);
             if (error_.code != SQLITE_OK) {
                 return false;
             }
         }
-        if (count > 0 && !visit(block, count)) {
+        if (count > 0 && !visit(block, count, stored)) {
             return true;
         }
     }
@@ -324,16 +330,16 @@ void TRecordQuery::Bind(TStatement& statement, std::int64_t low_id, std::int64_t
     statement.Bind(":high_id", high_id);
 }
 
-std::int64_t TRecordQuery::CountIds(std::int64_t low_id, std::int64_t high_id,
-                                    std::int64_t at_most) {
-    TStatement statement(db_, "SELECT count( * ) " + Source(Sparse(low_id, high_id, at_most)),
+std::int64_t TRecordQuery::CountIds(std::int64_t low_id, std::int64_t high_id, std::int64_t keyed) {
+    TStatement statement(db_, "SELECT count( * ) " + Source(Sparse(low_id, high_id, keyed)),
                          error_);
     Bind(statement, low_id, high_id);
     return statement.Step() ? statement.Int64(0) : 0;
 }
 
 bool TRecordQuery::ReadIds(std::int64_t low_id, std::int64_t high_id, std::int64_t held,
-                           std::int64_t skip, std::span<TRecordRow> rows, int& read) {
+                           std::int64_t keyed, std::int64_t skip, std::span<TRecordRow> rows,
+                           int& read) {
     const std::int64_t take = std::min(static_cast<std::int64_t>(rows.size()), held - skip);
     const std::int64_t skip_from_oldest = held - skip - take;
     // LIMIT walks past every row it skips: a page nearer the oldest end of its blocks is read
@@ -341,7 +347,7 @@ bool TRecordQuery::ReadIds(std::int64_t low_id, std::int64_t high_id, std::int64
     const bool newest_first = skip <= skip_from_oldest;
     TStatement statement(db_,
                          fmt::format(fmt::runtime(RowsText),
-                                     fmt::arg("source", Source(Sparse(low_id, high_id, held))),
+                                     fmt::arg("source", Source(Sparse(low_id, high_id, keyed))),
                                      fmt::arg("order", newest_first ? "DESC" : "ASC")),
                          error_);
     Bind(statement, low_id, high_id);

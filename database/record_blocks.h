@@ -40,21 +40,23 @@ public:
 private:
     enum class TFit { Inside, Outside, Straddles };
 
-    // Calls visit(block, count) for each block with records the filter selects, newest first,
-    // with their exact count, until it returns false.
-    bool Walk(const std::function<bool(std::int64_t, std::int64_t)>& visit);
+    // Calls visit(block, count, keyed) for each block with records the filter selects, newest
+    // first, with their exact count and the count of the filter's devices and types there
+    // whatever their time, until it returns false.
+    bool Walk(const std::function<bool(std::int64_t, std::int64_t, std::int64_t)>& visit);
     // Reads the last record id and device row; false for a device with no row.
     bool TakeSnapshot(bool& listed);
     TFit Fit(std::int64_t lowest, std::int64_t highest) const;
     // FROM and WHERE of the records the filter selects among the ids :low_id..:high_id, read
-    // through the device and type index when they are sparse there.
+    // through the device and type index when the filter's devices and types are sparse there.
     std::string Source(bool sparse) const;
     void Bind(TStatement& statement, std::int64_t low_id, std::int64_t high_id) const;
-    std::int64_t CountIds(std::int64_t low_id, std::int64_t high_id, std::int64_t at_most);
+    // `keyed`: as Walk gives it.
+    std::int64_t CountIds(std::int64_t low_id, std::int64_t high_id, std::int64_t keyed);
     // The page's rows between two ids, which hold `held` selected records: read from the
     // nearer end.
-    bool ReadIds(std::int64_t low_id, std::int64_t high_id, std::int64_t held, std::int64_t skip,
-                 std::span<TRecordRow> rows, int& read);
+    bool ReadIds(std::int64_t low_id, std::int64_t high_id, std::int64_t held, std::int64_t keyed,
+                 std::int64_t skip, std::span<TRecordRow> rows, int& read);
 
     sqlite3* db_;
     const TRecordFilter& filter_;
