@@ -349,6 +349,8 @@ void TSQLite::CloseConnection() {
         return;
     }
     TLog::Add(log_, "TSQLite::Close", LOG_TYPE_DEBUG);
+    sqlite3_finalize(insert_record_statement_);
+    insert_record_statement_ = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
     opened_ = false;
@@ -453,7 +455,7 @@ bool TSQLite::InsertRecord(const TEventRecord& record) {
         return false;
     }
     TSqlError error;
-    TStatement statement(db_, InsertRecordText, error);
+    TStatement statement(db_, insert_record_statement_, InsertRecordText, error);
     statement.Bind(1, static_cast<std::int32_t>(record.device_id));
     statement.Bind(2, record.utime);
     statement.Bind(3, record.type);

@@ -18,6 +18,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 class TLog;
 class TSettings;
 
@@ -175,6 +176,8 @@ private:
     std::mutex insert_audit_guard_;
     std::mutex select_audit_guard_;
 
+    // Kept prepared while the connection is open, under its operation's guard.
+    sqlite3_stmt* insert_record_statement_ = nullptr;
     // The error each writing operation last logged (SQLITE_OK: none), under its guard.
     int insert_device_error_ = 0;
     int update_device_error_ = 0;

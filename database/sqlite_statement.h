@@ -47,7 +47,25 @@ public:
         TConnectionLock lock(db_);
         Check(sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr));
     }
-    ~TStatement() { sqlite3_finalize(stmt_); }
+    // The statement kept in `kept` from one call to the next, prepared at the first: a statement
+    // that fires triggers takes longer to prepare than to run. Reset at the end of each call;
+    // the owner of `kept` finalizes it before the connection closes.
+    TStatement(sqlite3* db, sqlite3_stmt*& kept, std::string_view sql, TSqlError& error)
+        : db_(db), error_(error), kept_(true) {
+        TConnectionLock lock(db_);
+        if (kept == nullptr) {
+            Check(
+                sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &kept, nullptr));
+        }
+        stmt_ = kept;
+    }
+    ~TStatement() {
+        if (kept_) {
+            sqlite3_reset(stmt_);
+        } else {
+            sqlite3_finalize(stmt_);
+        }
+    }
     TStatement(const TStatement&) = delete;
     TStatement& operator=(const TStatement&) = delete;
 
@@ -127,6 +145,7 @@ private:
     sqlite3* db_;
     TSqlError& error_;
     sqlite3_stmt* stmt_ = nullptr;
+    bool kept_ = false;
     bool failed_ = false;
     bool done_ = false;
 };
