@@ -34,9 +34,11 @@ bool Sparse(std::int64_t low_id, std::int64_t high_id, std::int64_t keyed) {
     return static_cast<std::uint64_t>(keyed) * SparseRatio <= ids;
 }
 
+// How many of the block tables and their triggers are there, and whether there is a record.
 constexpr const char* BlockNamesText =
-    "SELECT count( * ) FROM `sqlite_master` WHERE `name` IN ( 'record_block', "
-    "'record_block_type', 'record_block_insert', 'record_block_delete', 'record_block_update' );";
+    "SELECT ( SELECT count( * ) FROM `sqlite_master` WHERE `name` IN ( 'record_block', "
+    "'record_block_type', 'record_block_insert', 'record_block_delete', 'record_block_update' ) "
+    "), EXISTS ( SELECT 1 FROM `record` );";
 constexpr int BlockNames = 5;
 
 constexpr const char* TablesText =
@@ -158,6 +160,8 @@ bool FillBlocks(sqlite3* db, TSqlError& error) {
 } // namespace
 
 bool MakeRecordBlocks(sqlite3* db, TLog* log, TSqlError& error) {
+    // A new file has nothing to count, and nothing to say.
+    bool any = false;
     {
         TStatement names(db, BlockNamesText, error);
         if (!names.Step()) {
@@ -166,14 +170,17 @@ bool MakeRecordBlocks(sqlite3* db, TLog* log, TSqlError& error) {
         if (names.Int(0) == BlockNames) {
             return true;
         }
+        any = names.Int(1) != 0;
     }
     if (!Execute(db, "BEGIN IMMEDIATE;", error)) {
         return false;
     }
-    TLog::Add(log,
-              "SQLite: строятся счётчики записей по блокам (`record_block`), один проход по всем "
-              "записям",
-              LOG_TYPE_INFO);
+    if (any) {
+        TLog::Add(log,
+                  "SQLite: строятся счётчики записей по блокам (`record_block`), один проход по "
+                  "всем записям",
+                  LOG_TYPE_INFO);
+    }
     const auto started = std::chrono::steady_clock::now();
     const std::string triggers =
         fmt::format(fmt::runtime(TriggersText), fmt::arg("add", Keyed(AddText, "NEW.")),
@@ -184,8 +191,11 @@ bool MakeRecordBlocks(sqlite3* db, TLog* log, TSqlError& error) {
         sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
         return false;
     }
-    TLog::Addf(log, LOG_TYPE_INFO, "SQLite: счётчики записей по блокам построены за %.1f с",
-               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    if (any) {
+        TLog::Addf(
+            log, LOG_TYPE_INFO, "SQLite: счётчики записей по блокам построены за %.1f с",
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    }
     return true;
 }
 
