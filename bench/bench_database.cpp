@@ -8,7 +8,12 @@
 // pass after every `per_flush` of them: 1 costs what synchronous=FULL does, a flush per commit;
 // 18 is a bus at its most, 56 frames a second, bringing 1,000 records a second; 0 never
 // flushes, as the database ran before. BM_FirstInit opens a database made before the index of
-// the counts existed, so it includes building that index once.
+// the counts and the block counts existed, so it includes building both once.
+//
+// BM_FilteredPage reads a page as the record list does with a filter set, the count of the
+// filter with it; BM_FilteredCount the count alone. The filters: one device of the 64 (none:
+// every record), the tenth of the records in the middle of their time, three types of the 28,
+// and one device's records of three types in the middle half of the time.
 
 #include "support/temp_dir.h"
 
@@ -16,6 +21,7 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +30,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "database/record_filter.h"
 #include "database/record_types.h"
 #include "database/sqlite.h"
 
@@ -47,6 +54,8 @@ public:
 
 constexpr std::uint32_t FirstDeviceId = 0x10000000;
 constexpr int DeviceCount = 64;
+constexpr std::int64_t FirstUtime = 1500000000;
+constexpr std::int64_t UtimeStep = 5;
 
 class BenchFolder {
 public:
@@ -67,7 +76,8 @@ bool Exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// Tables made by TSQLite itself, the index dropped again, then every row in one transaction.
+// Tables made by TSQLite itself, the index and the block counts dropped again, then every row
+// in one transaction.
 bool Fill(const std::string& path, std::int64_t records) {
     const AllRecordsSettings settings;
     {
@@ -79,7 +89,9 @@ bool Fill(const std::string& path, std::int64_t records) {
     sqlite3* db = nullptr;
     bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
               Exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; DROP INDEX "
-                       "`record_device_type`; BEGIN;");
+                       "`record_device_type`; DROP TRIGGER `record_block_insert`; DROP TRIGGER "
+                       "`record_block_delete`; DROP TRIGGER `record_block_update`; DROP TABLE "
+                       "`record_block`; DROP TABLE `record_block_type`; BEGIN;");
     sqlite3_stmt* device = nullptr;
     sqlite3_stmt* record = nullptr;
     ok = ok &&
@@ -99,7 +111,7 @@ bool Fill(const std::string& path, std::int64_t records) {
     }
     for (std::int64_t i = 0; ok && i < records; ++i) {
         sqlite3_bind_int(record, 1, static_cast<int>(FirstDeviceId + (i * 7) % DeviceCount));
-        sqlite3_bind_int64(record, 2, 1500000000 + i * 5);
+        sqlite3_bind_int64(record, 2, FirstUtime + i * UtimeStep);
         sqlite3_bind_int64(record, 3, (i * 13) % RECORD_TYPE_COUNT);
         sqlite3_bind_int64(record, 4, i % 6);
         ok = sqlite3_step(record) == SQLITE_DONE && sqlite3_reset(record) == SQLITE_OK;
@@ -216,12 +228,15 @@ BENCHMARK(BM_StoreRecord)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
-// Reads the page at `offset` from the newest record: 300 rows, the most a page shows.
-void ReadPages(benchmark::State& state, TSQLite& sqlite, int offset) {
+// Reads the page at `offset` from the newest record: 300 rows, the most a page shows. With
+// `total`, the count of the filter as well, as the record list reads a filtered page.
+void ReadPages(benchmark::State& state, TSQLite& sqlite, std::int64_t offset,
+               const TRecordFilter& filter = {}, std::int64_t* total = nullptr) {
     std::vector<TRecordRow> rows(AllRecordsSettings::PageRows);
     for (auto _ : state) {
         int count = AllRecordsSettings::PageRows;
-        if (!sqlite.SelectRecords(offset, count, rows) || count != AllRecordsSettings::PageRows) {
+        if (!sqlite.SelectRecords(filter, offset, count, rows, total) ||
+            count != AllRecordsSettings::PageRows) {
             state.SkipWithError("SelectRecords did not read a full page");
             break;
         }
@@ -254,6 +269,78 @@ void BM_MiddlePage(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MiddlePage)->Apply(Sizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Filter 0 is the default, 1 one device of the 64, 2 the tenth of the records in the middle of
+// their time, 3 three types of the 28, 4 one device's records of three types in the middle half
+// of the time. Device 5 has records of types 3, 7, 11, 15, 19, 23 and 27 (`Fill` deals them
+// round).
+TRecordFilter MakeFilter(std::int64_t kind, std::int64_t records) {
+    const auto at = [&](double share) {
+        return FirstUtime +
+               static_cast<std::int64_t>(static_cast<double>(records) * share) * UtimeStep;
+    };
+    switch (kind) {
+    case 1:
+        return {.device_id = FirstDeviceId + 5};
+    case 2:
+        return {.from = at(0.45), .to = at(0.55)};
+    case 3:
+        return {.records_mask = (1 << 4) | (1 << 13)};
+    case 4:
+        return {.device_id = FirstDeviceId + 5,
+                .from = at(0.25),
+                .to = at(0.75),
+                .records_mask = (1 << 3) | (1 << 15) | (1 << 27)};
+    default:
+        return {};
+    }
+}
+
+// Place 0 is the newest page, 1 the middle one, 2 the oldest.
+void BM_FilteredPage(benchmark::State& state) {
+    OpenDatabase open(state);
+    if (!open.ok()) {
+        return;
+    }
+    const TRecordFilter filter = MakeFilter(state.range(1), state.range(0));
+    std::int64_t total = 0;
+    if (!open.sqlite().CountRecords(filter, total) || total < AllRecordsSettings::PageRows) {
+        state.SkipWithError("the filter selects less than a page");
+        return;
+    }
+    const std::array<std::int64_t, 3> offsets = {0, total / 2,
+                                                 total - AllRecordsSettings::PageRows};
+    ReadPages(state, open.sqlite(), offsets[static_cast<std::size_t>(state.range(2))], filter,
+              &total);
+    state.counters["selected"] = static_cast<double>(total);
+}
+// A device's records fill no page of 300 among 10^4.
+BENCHMARK(BM_FilteredPage)
+    ->ArgsProduct({{1'000'000, 10'000'000}, {1, 2, 3, 4}, {0, 1, 2}})
+    ->ArgNames({"records", "filter", "place"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_FilteredCount(benchmark::State& state) {
+    OpenDatabase open(state);
+    if (!open.ok()) {
+        return;
+    }
+    const TRecordFilter filter = MakeFilter(state.range(1), state.range(0));
+    std::int64_t total = 0;
+    for (auto _ : state) {
+        if (!open.sqlite().CountRecords(filter, total)) {
+            state.SkipWithError("CountRecords failed");
+            break;
+        }
+    }
+    state.counters["selected"] = static_cast<double>(total);
+}
+BENCHMARK(BM_FilteredCount)
+    ->ArgsProduct({{10'000, 1'000'000, 10'000'000}, {0, 1, 2, 3, 4}})
+    ->ArgNames({"records", "filter"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Init(benchmark::State& state) {
     OpenDatabase open(state);

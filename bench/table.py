@@ -132,9 +132,30 @@ def main():
                 (f"Page of 300, {what}, {label} records",)
                 + timing(r, rf"BM_{page}Page/records:{size}/real_time")
             )
+    filters = (
+        ("1", "one device of 64"),
+        ("2", "a tenth of the time"),
+        ("3", "3 types of 28"),
+        ("4", "one device, 3 of its types, half the time"),
+    )
+    for kind, what in filters:
+        for place, where in (("0", "newest"), ("1", "middle"), ("2", "oldest")):
+            rows.append(
+                (f"Page of 300 and its count, {what}, {where}, 10^7 records",)
+                + timing(r, rf"BM_FilteredPage/records:10000000/filter:{kind}/place:{place}/real_time")
+            )
+    for kind, what in (("0", "every record"),) + filters:
+        rows.append(
+            (f"Count, {what}, 10^7 records",)
+            + timing(r, rf"BM_FilteredCount/records:10000000/filter:{kind}/real_time")
+        )
     rows.append(
         ("Opening the database (Init), 10^7 records",)
         + timing(r, r"BM_Init/records:10000000/iterations:3/real_time")
+    )
+    rows.append(
+        ("Opening a database of 10^7 records the first time (the index and block counts built)",)
+        + timing(r, r"BM_FirstInit/records:10000000/iterations:1/manual_time")
     )
     rows.append(
         ("Tree rebuild, 64 full panels (91,264 nodes)",)
