@@ -31,6 +31,20 @@ constexpr const char* SchemaText =
 constexpr const char* IndexText =
     "CREATE INDEX IF NOT EXISTS `record_device_type` ON `record` ( `device_id`, `type` );";
 
+// Acknowledgements of the alarms still shown, one per item; a row goes when its alarm leaves.
+constexpr const char* AlarmAckSchemaText =
+    "CREATE TABLE IF NOT EXISTS `alarm_ack` ( `device_id` INTEGER NOT NULL, `item` INTEGER NOT "
+    "NULL, `number` INTEGER NOT NULL, `level` INTEGER, `since` INTEGER, `user` TEXT, `utime` "
+    "INTEGER, `comment` TEXT, PRIMARY KEY ( `device_id`, `item`, `number` ) );";
+constexpr const char* SelectAlarmAcksText =
+    "SELECT `device_id`, `item`, `number`, `level`, `since`, `user`, `utime`, `comment` FROM "
+    "`alarm_ack`;";
+constexpr const char* SaveAlarmAckText =
+    "INSERT OR REPLACE INTO `alarm_ack` ( `device_id`, `item`, `number`, `level`, `since`, "
+    "`user`, `utime`, `comment` ) VALUES ( ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8 );";
+constexpr const char* DeleteAlarmAckText =
+    "DELETE FROM `alarm_ack` WHERE `device_id` = ?1 AND `item` = ?2 AND `number` = ?3;";
+
 constexpr const char* VersionText = "SELECT sqlite_version();";
 constexpr const char* TableCountText =
     "SELECT count( * ) FROM `sqlite_master` WHERE `type` = 'table';";
@@ -189,6 +203,14 @@ public:
     int Int(int column) const { return sqlite3_column_int(stmt_, column); }
     std::int64_t Int64(int column) const { return sqlite3_column_int64(stmt_, column); }
     const unsigned char* Text(int column) const { return sqlite3_column_text(stmt_, column); }
+    // The whole text, zero bytes included.
+    std::string String(int column) const {
+        const unsigned char* text = sqlite3_column_text(stmt_, column);
+        return text != nullptr
+                   ? std::string(reinterpret_cast<const char*>(text),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+                   : std::string();
+    }
 
 private:
     void Check(int rc) {
@@ -380,7 +402,8 @@ bool TSQLite::OpenFile(const std::string& path, bool retry, TOpened& opened) {
         // Checked before anything is written: the journal mode is the first write.
         foreign = ForeignReason(db, error);
         ok = error.code == SQLITE_OK && foreign.empty() && run(JournalText) && run(SchemaText) &&
-             run(IndexText) && ReadVersion(db, opened.version, error) && LoadCounts(opened);
+             run(IndexText) && run(AlarmAckSchemaText) && ReadVersion(db, opened.version, error) &&
+             LoadCounts(opened);
     }
     if (!ok) {
         InitFailed(foreign.empty() || error.code != SQLITE_OK
@@ -569,6 +592,74 @@ bool TSQLite::InsertRecord(const TEventRecord& record) {
     if (HasType(AllTypes, record.type)) {
         ++devices_[record.device_id].by_type[static_cast<std::size_t>(record.type)];
     }
+    return true;
+}
+
+bool TSQLite::SelectAlarmAcks(std::vector<TAlarmAck>& acks) {
+    TOperation operation(*this, &alarm_ack_guard_, TOperationKind::AlarmAck);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, SelectAlarmAcksText, error);
+    while (statement.Step()) {
+        TAlarmAck& ack = acks.emplace_back();
+        ack.device_id = static_cast<std::uint32_t>(statement.Int(0));
+        ack.item = statement.Int(1);
+        ack.number = statement.Int(2);
+        ack.level = statement.Int(3);
+        ack.since = statement.Int64(4);
+        ack.user = statement.String(5);
+        ack.utime = statement.Int64(6);
+        ack.comment = statement.String(7);
+    }
+    if (!statement.Done()) {
+        error.Log(log_, LOG_TYPE_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool TSQLite::SaveAlarmAck(const TAlarmAck& ack) {
+    TOperation operation(*this, &alarm_ack_guard_, TOperationKind::AlarmAck);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, SaveAlarmAckText, error);
+    statement.Bind(1, static_cast<std::int32_t>(ack.device_id));
+    statement.Bind(2, ack.item);
+    statement.Bind(3, ack.number);
+    statement.Bind(4, ack.level);
+    statement.Bind(5, ack.since);
+    statement.Bind(6, ack.user);
+    statement.Bind(7, ack.utime);
+    statement.Bind(8, ack.comment);
+    if (!statement.Finish()) {
+        WriteFailed(log_, alarm_ack_error_, error);
+        return false;
+    }
+    WriteSucceeded(log_, alarm_ack_error_);
+    unsynced_ = true;
+    return true;
+}
+
+bool TSQLite::DeleteAlarmAck(std::uint32_t device_id, int item, int number) {
+    TOperation operation(*this, &alarm_ack_guard_, TOperationKind::AlarmAck);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, DeleteAlarmAckText, error);
+    statement.Bind(1, static_cast<std::int32_t>(device_id));
+    statement.Bind(2, item);
+    statement.Bind(3, number);
+    if (!statement.Finish()) {
+        WriteFailed(log_, alarm_ack_error_, error);
+        return false;
+    }
+    WriteSucceeded(log_, alarm_ack_error_);
+    unsynced_ = true;
     return true;
 }
 

@@ -244,12 +244,11 @@ TEST_F(SoundTest, SoundUntilAckHoldsALoopedLevelWhileAGraverAlarmWaitsForTheOper
     keeper.unacknowledged = SOUND_ALARM;
     Request(SOUND_LOSS_DEVICE);
     Advance(6000);
-    EXPECT_EQ(TakeCalls(),
-              (Calls{"0 play sound/alarm.wav looped", "90000 stop",
-                     "91000 play sound/alarm.wav looped", "291100 stop",
-                     "292000 play sound/attention.wav looped", "332100 stop",
-                     "333000 play sound/attention.wav looped", "363000 stop",
-                     "364000 play sound/loss_device.wav", "369100 stop"}));
+    EXPECT_EQ(TakeCalls(), (Calls{"0 play sound/alarm.wav looped", "90000 stop",
+                                  "91000 play sound/alarm.wav looped", "291100 stop",
+                                  "292000 play sound/attention.wav looped", "332100 stop",
+                                  "333000 play sound/attention.wav looped", "363000 stop",
+                                  "364000 play sound/loss_device.wav", "369100 stop"}));
     sound_.reset(); // the keeper must outlive the player
 }
 
