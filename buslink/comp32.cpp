@@ -1,5 +1,6 @@
 #include "buslink/comp32.h"
 
+#include "common/clock.h"
 #include "common/program_path.h"
 
 #include <algorithm>
@@ -274,7 +275,5 @@ bool TComp32::Write(const std::uint8_t* data, int& written, int length) {
 }
 
 std::uint64_t TComp32::GetMsTime() {
-    using namespace std::chrono;
-    return static_cast<std::uint64_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return TSteadyClock().NowMs();
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -25,6 +26,11 @@ constexpr const char* SchemaText =
     "INTEGER NOT NULL UNIQUE, `address` INTEGER, `const_name` TEXT, `user_name` TEXT, `lines` "
     "INTEGER, `sensors` INTEGER, `relays` INTEGER, `archives` INTEGER, `remote` INTEGER ); "
     "COMMIT;";
+
+// The operator's audit trail: appended to, never updated; the other two tables stay as they are.
+constexpr const char* AuditSchemaText =
+    "CREATE TABLE IF NOT EXISTS `audit` ( `id` INTEGER PRIMARY KEY AUTOINCREMENT, `utime` "
+    "INTEGER, `user` TEXT, `action` TEXT, `target` TEXT, `detail` TEXT, `outcome` TEXT );";
 
 // Lets the counts be taken at open by walking an index instead of the whole table. Page
 // queries never use it: it would make SQLite sort every record to find the newest ones.
@@ -71,6 +77,12 @@ constexpr const char* UpdateDeviceText =
     "`lines`=?5, `sensors`=?6, `relays`=?7, `archives`=?8, `remote`=?9 WHERE `device_id`=?1;";
 constexpr const char* InsertRecordText = "INSERT INTO `record` (`device_id`, `utime`, `type`, "
                                          "`value`) VALUES (?1, ?2, ?3, ?4) RETURNING `id`;";
+constexpr const char* InsertAuditText =
+    "INSERT INTO `audit` ( `utime`, `user`, `action`, `target`, `detail`, `outcome` ) VALUES "
+    "( ?1, ?2, ?3, ?4, ?5, ?6 );";
+constexpr const char* SelectAuditText =
+    "SELECT `id`, `utime`, `user`, `action`, `target`, `detail`, `outcome` FROM `audit` WHERE "
+    "`id` < ?1 ORDER BY `id` DESC LIMIT ?2;";
 // CROSS JOIN keeps `record` the outer loop, walked by id in the page's order. The id bounds
 // hold the page to what the counts have seen, which is what lets a page near the oldest end be
 // read from that end.
@@ -203,13 +215,13 @@ public:
     int Int(int column) const { return sqlite3_column_int(stmt_, column); }
     std::int64_t Int64(int column) const { return sqlite3_column_int64(stmt_, column); }
     const unsigned char* Text(int column) const { return sqlite3_column_text(stmt_, column); }
-    // The whole text, zero bytes included.
+    // The whole text, zero bytes included; empty for NULL.
     std::string String(int column) const {
         const unsigned char* text = sqlite3_column_text(stmt_, column);
-        return text != nullptr
-                   ? std::string(reinterpret_cast<const char*>(text),
-                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
-                   : std::string();
+        return text == nullptr
+                   ? std::string()
+                   : std::string(reinterpret_cast<const char*>(text),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
     }
 
 private:
@@ -402,8 +414,8 @@ bool TSQLite::OpenFile(const std::string& path, bool retry, TOpened& opened) {
         // Checked before anything is written: the journal mode is the first write.
         foreign = ForeignReason(db, error);
         ok = error.code == SQLITE_OK && foreign.empty() && run(JournalText) && run(SchemaText) &&
-             run(IndexText) && run(AlarmAckSchemaText) && ReadVersion(db, opened.version, error) &&
-             LoadCounts(opened);
+             run(AuditSchemaText) && run(IndexText) && run(AlarmAckSchemaText) &&
+             ReadVersion(db, opened.version, error) && LoadCounts(opened);
     }
     if (!ok) {
         InitFailed(foreign.empty() || error.code != SQLITE_OK
@@ -591,6 +603,57 @@ bool TSQLite::InsertRecord(const TEventRecord& record) {
     last_record_id_ = std::max(last_record_id_, id);
     if (HasType(AllTypes, record.type)) {
         ++devices_[record.device_id].by_type[static_cast<std::size_t>(record.type)];
+    }
+    return true;
+}
+
+bool TSQLite::InsertAudit(const TAuditRow& row) {
+    TLog::Add(log_, "TSQLite::InsertAudit", LOG_TYPE_DEBUG);
+    TOperation operation(*this, &insert_audit_guard_, TOperationKind::InsertAudit);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, InsertAuditText, error);
+    statement.Bind(1, row.utime);
+    statement.Bind(2, row.user);
+    statement.Bind(3, row.action);
+    statement.Bind(4, row.target);
+    statement.Bind(5, row.detail);
+    statement.Bind(6, row.outcome);
+    if (!statement.Finish()) {
+        WriteFailed(log_, insert_audit_error_, error);
+        return false;
+    }
+    WriteSucceeded(log_, insert_audit_error_);
+    unsynced_ = true;
+    return true;
+}
+
+bool TSQLite::SelectAudit(std::int64_t before_id, int count, std::vector<TAuditRow>& rows) {
+    TLog::Add(log_, "TSQLite::SelectAudit", LOG_TYPE_DEBUG);
+    rows.clear();
+    TOperation operation(*this, &select_audit_guard_, TOperationKind::SelectAudit);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, SelectAuditText, error);
+    statement.Bind(1, before_id > 0 ? before_id : std::numeric_limits<std::int64_t>::max());
+    statement.Bind(2, std::max(count, 0));
+    while (statement.Step()) {
+        TAuditRow& row = rows.emplace_back();
+        row.id = statement.Int64(0);
+        row.utime = statement.Int64(1);
+        row.user = statement.String(2);
+        row.action = statement.String(3);
+        row.target = statement.String(4);
+        row.detail = statement.String(5);
+        row.outcome = statement.String(6);
+    }
+    if (!statement.Done()) {
+        error.Log(log_, LOG_TYPE_ERROR);
+        return false;
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "database/alarm_ack.h"
+#include "database/audit_row.h"
 #include "database/device_record.h"
 #include "database/event_record.h"
 #include "database/record_types.h"
@@ -84,6 +85,11 @@ public:
     // reads as 0). `count` comes back as the number of rows written from rows[0]; true when
     // the read completed.
     bool SelectRecords(int offset, int& count, std::span<TRecordRow> rows);
+    // Appends one row to the audit trail with bound texts; the database assigns the id.
+    bool InsertAudit(const TAuditRow& row);
+    // Reads at most `count` audit rows older than the row `before_id` (0: from the newest),
+    // newest first, into `rows` (replaced); true when the read completed.
+    bool SelectAudit(std::int64_t before_id, int count, std::vector<TAuditRow>& rows);
 
     // The file of the open database, as given to Init; empty while it is closed.
     std::string GetPath() const;
@@ -127,6 +133,8 @@ private:
         MaskCount,
         SelectRecords,
         AlarmAck,
+        InsertAudit,
+        SelectAudit,
         Count
     };
 
@@ -166,6 +174,8 @@ private:
     std::mutex recount_guard_;
     std::mutex sync_guard_;
     std::mutex alarm_ack_guard_;
+    std::mutex insert_audit_guard_;
+    std::mutex select_audit_guard_;
 
     // The error each writing operation last logged (SQLITE_OK: none), under its guard.
     int insert_device_error_ = 0;
@@ -173,6 +183,7 @@ private:
     int insert_record_error_ = 0;
     int sync_error_ = 0;
     int alarm_ack_error_ = 0;
+    int insert_audit_error_ = 0;
     // A write was committed and not yet flushed.
     std::atomic<bool> unsynced_{false};
 

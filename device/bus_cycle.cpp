@@ -88,6 +88,7 @@ void TDevice::DeviceThreadCoreFunction() {
         bus->held += got;
         WatchLine(TakeFrames(*bus, flush) > 0, t1);
         // What this pass stored reaches the disk before the bus is read again.
+        tracker_.Check(clock_->NowMs());
         sqlite_.Sync();
         RetryDatabase(t1);
     }
@@ -245,6 +246,7 @@ bool TDevice::Dispatch(TBusState& bus) {
         default:
             break;
         }
+        tracker_.Answered(command, source);
     }
     bus.seen_target.reset();
     bus.seen_address = 0;
@@ -280,8 +282,17 @@ void TDevice::PcTurn(TBusState& bus) {
             payload[i] = remote_command.payload[i];
         }
         bus.seen_target = remote_command.device_id;
-        port_.Send(remote_command.command, static_cast<std::uint8_t>(remote_command.address),
-                   remote_command.device_id, payload, length);
+        const std::uint8_t command = remote_command.command;
+        const std::uint32_t device_id = remote_command.device_id;
+        port_.Send(command, static_cast<std::uint8_t>(remote_command.address), device_id, payload,
+                   length);
+        // Tracked before the popup may take the next one.
+        const int i = FindDevice(device_id);
+        TDeviceRecord target = i >= 0 ? devices_[i].record.Get() : TDeviceRecord{};
+        target.device_id = device_id;
+        target.address = remote_command.address;
+        tracker_.Sent(command, static_cast<std::uint8_t>(remote_command.value & 0xFF), target,
+                      remote_command.index, clock_->NowMs());
         remote_command.pending.store(false, std::memory_order_release);
         return;
     }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "buslink/rs485.h"
+#include "common/clock.h"
 #include "common/style.h"
+#include "device/command_tracker.h"
 #include "device/device_entry.h"
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <thread>
 
 class TActiveAlarms;
+class TAudit;
 class TDeviceViews;
 class TKordeya32;
 class TLog;
@@ -100,6 +103,12 @@ public:
     bool StartSettingsChanged() const;
     // Queues the operator's command for the PC's next turn; the target was set by the tree.
     void SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value);
+    // True while a sent command waits for its acknowledgement (any thread).
+    bool IsCommandAwaited() const { return tracker_.IsAwaiting(); }
+    // The audit trail the service and the commands write to (null: none), and the clock the
+    // commands are timed by; both set before the first start and outliving the object.
+    void SetAudit(TAudit* audit);
+    void SetClock(const TClock& clock) { clock_ = &clock; }
 
     // --- Answers heard on the bus (the bus cycle thread). The payload pointer and length are
     // the received frame's: nothing past them is read.
@@ -201,6 +210,9 @@ private:
     void Refresh(const TChanges& changes);
     void NoteAlarms(const TDeviceEntry& entry);
 
+    // Writes the service's start or stop to the audit trail, before a stop closes the database.
+    void AuditService(bool start, const char* outcome);
+
     TLog* log_;
     TActiveAlarms* alarms_ = nullptr;
     TRecord& record_;
@@ -208,6 +220,10 @@ private:
     TDeviceViews& views_;
     TKordeya32& port_;
     const TSettings& settings_;
+    TAudit* audit_ = nullptr;
+    TSteadyClock steady_clock_;
+    const TClock* clock_ = &steady_clock_;
+    TCommandTracker tracker_{log_};
 
     // What a start takes from the settings.
     struct TStartSettings {

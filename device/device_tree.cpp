@@ -344,12 +344,15 @@ int CompareDeviceLines(std::string_view a, std::string_view b) {
     return x < y ? -1 : 1;
 }
 
-std::string DevicePopupQuestion(int item, const TDeviceRecord& device, int index) {
+std::string DeviceTargetText(const TDeviceRecord& device) {
     const std::string name = DeviceName(device);
-    const std::string target =
-        device.user_name[0] != '\0'
-            ? Format("«%s» (%s, адрес %d)", name, DeviceNameText(device.user_name), device.address)
-            : Format("«%s» (адрес %d)", name, device.address);
+    return device.user_name[0] != '\0' ? Format("«%s» (%s, адрес %d)", name,
+                                                DeviceNameText(device.user_name), device.address)
+                                       : Format("«%s» (адрес %d)", name, device.address);
+}
+
+std::string DevicePopupQuestion(int item, const TDeviceRecord& device, int index) {
+    const std::string target = DeviceTargetText(device);
     switch (item) {
     case ITEM_DEVICE_RESET:
         return Format("Сбросить устройство %s?", target);
@@ -369,7 +372,7 @@ int OpenDevicePopup(TDevice& device, const TNodeData& cell, TLog* log) {
         return 0;
     }
     TRemoteCommand& command = device.remote_command;
-    if (command.pending.load(std::memory_order_acquire)) {
+    if (command.pending.load(std::memory_order_acquire) || device.IsCommandAwaited()) {
         TLog::Add(log, "Предыдущая команда ещё не обработана", LOG_TYPE_ERROR);
         return 0;
     }

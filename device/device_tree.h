@@ -65,6 +65,9 @@ extern const std::array<std::string_view, REMOTE_CAPABILITY_COUNT> REMOTE_CAPABI
 // or the same number), positive otherwise.
 int CompareDeviceLines(std::string_view a, std::string_view b);
 
+// A device as the operator's messages name it: «factory name» (user name, адрес N).
+std::string DeviceTargetText(const TDeviceRecord& device);
+
 // The question asked before popup item `item` goes out to element `index` of `device`, naming
 // both; empty for the items that go out at once. Switching a loop or a sensor off and resetting
 // a device leave the site unguarded for a while: one stray click must not send them.
@@ -72,7 +75,7 @@ std::string DevicePopupQuestion(int item, const TDeviceRecord& device, int index
 
 // A right click on a node with this cell. When the cell offers commands and none is pending,
 // stores the target in the pending slot and returns the mask of the popup items to show;
-// otherwise returns 0 (a pending command is logged).
+// otherwise returns 0 (a command still pending or awaiting its answer is logged).
 int OpenDevicePopup(TDevice& device, const TNodeData& cell, TLog* log);
 
 // The expanded and selected nodes of the visible tree, by id.

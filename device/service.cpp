@@ -4,6 +4,7 @@
 #include "device/device.h"
 #include "device/device_views.h"
 #include "log/log.h"
+#include "records/audit.h"
 
 #include <chrono>
 #include <filesystem>
@@ -20,12 +21,34 @@ constexpr auto RELEASE_STEP = std::chrono::milliseconds(50);
 void TDevice::SetService(bool start) {
     std::lock_guard<std::mutex> guard(service_lock_);
     TLog::Addf(log_, LOG_TYPE_DEBUG, "%s, %d", "TDevice::SetService", start ? 1 : 0);
+    const bool was_running = running_;
     if (start) {
         StartService();
+        if (!was_running) {
+            AuditService(true, running_ ? audit::DONE : audit::FAILED);
+        }
     } else {
+        if (was_running) {
+            AuditService(false, audit::DONE);
+        }
         StopService();
     }
     views_.StatusBarUpdate();
+}
+
+void TDevice::SetAudit(TAudit* audit) {
+    audit_ = audit;
+    tracker_.SetAudit(audit);
+}
+
+void TDevice::AuditService(bool start, const char* outcome) {
+    if (audit_ == nullptr) {
+        return;
+    }
+    // A start names what it took from the settings, a stop what the service ran with.
+    const TStartSettings taken = start && !running_ ? ReadStartSettings() : opened_with_;
+    audit_->Add(start ? audit::SERVICE_START : audit::SERVICE_STOP,
+                fmt::format("COM{}", taken.com_num), taken.db_file, outcome);
 }
 
 void TDevice::StartService() {
@@ -128,6 +151,9 @@ void TDevice::RetryDatabase(std::uint64_t now_ms) {
     // As at a start, and before this thread can record an event of them.
     StoreDevices();
     db_waiting_ = false;
+    if (audit_ != nullptr) {
+        audit_->Flush();
+    }
     TLog::Addf(log_, LOG_TYPE_INFO, "SQLite файл %s открыт, события сохраняются",
                opened_with_.db_file);
     views_.RecordListSetTimer(true);

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/style.h"
 #include "common/settings.h"
+#include "common/style.h"
 #include "database/event_record.h"
 #include "records/record_types.h"
 

@@ -12,6 +12,7 @@
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "log/log.h"
+#include "records/audit.h"
 #include "records/record.h"
 #include "ui/about_dialog.h"
 #include "ui/app_control_qt.h"
@@ -115,8 +116,10 @@ void TF_Main::ConnectActions() {
             device->SetService(true);
         }
     });
-    connect(a.MM_Service_SoundOff, &QAction::triggered, this,
-            [this] { TSound::SetSound(GetSound(), SOUND_OFF); });
+    connect(a.MM_Service_SoundOff, &QAction::triggered, this, [this] {
+        TSound::SetSound(GetSound(), SOUND_OFF);
+        AuditAction(audit::SOUND_OFF);
+    });
     connect(a.MM_Service_Setup, &QAction::triggered, this, &TF_Main::MM_Service_SetupClick);
     connect(a.MM_Help_About, &QAction::triggered, this, &TF_Main::MM_Help_AboutClick);
 }
@@ -280,6 +283,8 @@ void TF_Main::FormShow() {
     log->SetTimer(true);
     save_delay_.Stop();
     IniLoad();
+    // Waits in memory for the database the service opens.
+    AuditAction(audit::PROGRAM_START, program_path_);
     // Queued, so the window is on screen before a start that may ask for a file, and a
     // start-up told to end is over before the service would start.
     QMetaObject::invokeMethod(
@@ -316,6 +321,8 @@ bool TF_Main::FormClose() {
         return true;
     }
     save_delay_.Stop();
+    // Written while the service still has the database open.
+    AuditAction(audit::PROGRAM_END, program_path_);
     device->SetService(false);
     std::string failure;
     const bool saved = close_by_signal_ ? WriteIni(failure) : IniSave();
@@ -373,11 +380,13 @@ void TF_Main::ChooseDBFile(bool save) {
         TLog::Add(GetLog(), save ? "Файл не задан" : "Файл не выбран", LOG_TYPE_ERROR);
         return;
     }
+    const std::string before = Settings.GetDBFile();
     if (setup_ != nullptr) {
         setup_->SetDBFile(chosen);
     } else {
         Settings.SetDBFile(chosen.toStdString());
     }
+    AuditAction(audit::DATABASE_SWITCHED, chosen.toStdString(), before);
     TLog::Add(GetLog(), (save ? "Файл: " : "Выбран файл: ") + chosen.toStdString(), LOG_TYPE_INFO);
     TitleUpdate();
 }
@@ -398,8 +407,20 @@ void TF_Main::MM_Service_SetupClick() {
         return;
     }
     // The bus is read and alarms are stored and sounded while the operator looks at settings.
-    if (RunModal([this] { setup_->exec(); })) {
+    const TSetupOptions before = setup_->Collect();
+    const std::string operator_before = OperatorName();
+    bool saved = false;
+    if (RunModal([this, &saved] { saved = setup_->exec() == QDialog::Accepted; })) {
         return; // the window is closing, and stops the service itself
+    }
+    if (saved) {
+        std::string changes = SetupChangesText(before, setup_->Collect());
+        // The operator's name lives beside the Setup keys, in a section of its own.
+        if (const std::string operator_after = OperatorName(); operator_after != operator_before) {
+            changes += (changes.empty() ? "" : "; ") + std::string("Operator Name: ") +
+                       operator_before + " → " + operator_after;
+        }
+        AuditAction(audit::SETTINGS_SAVED, GetIniPath(), changes);
     }
     if (!device->IsRunning()) {
         device->SetService(true);
@@ -414,6 +435,17 @@ void TF_Main::MM_Service_SetupClick() {
     parts_.GetSQLite()->RecountRecordsMaskCount();
     RecordListSetTimer(true);
     ListViewUpdate();
+}
+
+void TF_Main::AuditAction(const char* action, std::string_view target, std::string_view detail) {
+    if (TAudit* audit = GetAudit()) {
+        audit->Add(action, target, detail, audit::DONE);
+    }
+}
+
+std::string TF_Main::OperatorName() const {
+    const TAudit* audit = GetAudit();
+    return audit != nullptr ? audit->GetOperatorName() : std::string();
 }
 
 // --- The settings file.

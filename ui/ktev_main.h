@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/program_path.h"
 #include "common/style.h"
@@ -29,6 +30,8 @@ class QTableView;
 class QTimer;
 class QToolBar;
 class TAppControl;
+class TAudit;
+class TAuditViewUi;
 class TF_Setup;
 class TKordeya32;
 class TQtAppControl;
@@ -126,6 +129,8 @@ public:
     TQtSoundOutput* GetSoundOutput() const { return parts_.GetSoundOutput(); }
     TRecordListUi* GetRecordList() const { return parts_.GetRecordList(); }
     TDeviceTreeUi* GetDeviceTree() const { return parts_.GetDeviceTree(); }
+    TAudit* GetAudit() const { return parts_.GetAudit(); }
+    TAuditViewUi* GetAuditView() const { return parts_.GetAuditView(); }
     // Whether the catalogue check asked the program to end during start-up.
     bool IsTerminated() const;
 
@@ -174,6 +179,11 @@ private:
     void ListViewUpdateNow();
     bool ChooseFile(const TFileChoice& choice, QString& chosen);
     void ChooseDBFile(bool save);
+    // The operator's name as the settings set it; empty: none.
+    std::string OperatorName() const;
+    // One row of the operator's audit trail, outcome "Выполнено".
+    void AuditAction(const char* action, std::string_view target = {},
+                     std::string_view detail = {});
     // IniSave without its box: the failure is logged; the text is the box's.
     bool WriteIni(std::string& failure);
     // Runs a step that shows a modal dialog or box. A close asked for meanwhile ends the

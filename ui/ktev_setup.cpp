@@ -19,6 +19,7 @@
 #include "buslink/port_list.h"
 #include "device/device.h"
 #include "log/log.h"
+#include "records/audit.h"
 #include "records/record.h"
 #include "ui/ktev_main.h"
 #include "ui/settings/current_settings.h"
@@ -107,6 +108,11 @@ QWidget* TF_Setup::BuildFileTab() {
     connect(CheckBoxAutoRun, &QCheckBox::toggled, this,
             [this](bool on) { settings_.SetIsAutoRun(on); });
 
+    LabelOperatorName = Label("LabelOperatorName", "Оператор");
+    EditOperatorName = new QLineEdit;
+    EditOperatorName->setObjectName(QStringLiteral("EditOperatorName"));
+    EditOperatorName->setPlaceholderText(QString::fromStdString(TAudit::GetSystemUser()));
+
     auto* files = new QHBoxLayout;
     files->addWidget(ButtonDBFileNew);
     files->addWidget(ButtonDBFileOpen);
@@ -117,6 +123,9 @@ QWidget* TF_Setup::BuildFileTab() {
     layout->addLayout(files);
     layout->addSpacing(8);
     layout->addWidget(CheckBoxAutoRun);
+    layout->addSpacing(8);
+    layout->addWidget(LabelOperatorName);
+    layout->addWidget(EditOperatorName);
     layout->addStretch(1);
     return tab;
 }
@@ -380,6 +389,9 @@ void TF_Setup::showEvent(QShowEvent* event) {
 
 void TF_Setup::FormShow() {
     NormaliseShowLines();
+    if (const TAudit* audit = main_.GetAudit()) {
+        EditOperatorName->setText(QString::fromStdString(audit->GetOperatorName()));
+    }
     CheckListBoxRecordsMask->clear();
     const int mask = GetRecordsMask();
     const TRecord* record = main_.GetRecord();
@@ -418,6 +430,9 @@ void TF_Setup::ButtonSaveClick() {
         }
     }
     SetRecordsMask(mask);
+    if (TAudit* audit = main_.GetAudit()) {
+        audit->SetOperatorName(EditOperatorName->text().trimmed().toStdString());
+    }
     if (!main_.IniSave()) {
         return;
     }

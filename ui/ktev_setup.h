@@ -66,6 +66,9 @@ public:
     QPushButton* ButtonDBFileNew = nullptr;
     QPushButton* ButtonDBFileOpen = nullptr;
     QCheckBox* CheckBoxAutoRun = nullptr;
+    // Who the audit trail names; empty: the user the program runs as.
+    QLabel* LabelOperatorName = nullptr;
+    QLineEdit* EditOperatorName = nullptr;
     QLabel* LabelComNum = nullptr;
     QComboBox* ComboBoxComPort = nullptr;
     // What stands behind the selected port: its path, device, adapter and state.

@@ -5,7 +5,9 @@
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "log/log.h"
+#include "records/audit.h"
 #include "records/record.h"
+#include "ui/audit_view.h"
 #include "ui/device_tree_view.h"
 #include "ui/log_pane_qt.h"
 #include "ui/main_window_widgets.h"
@@ -28,6 +30,7 @@ void TMainParts::Create(const TMainPartsLinks& links) {
     // The event-record object keeps references to the database and the sound player, so
     // those two come first; neither opens anything when created.
     SQLite = std::make_unique<TSQLite>(Log.get(), *links.settings);
+    Audit = std::make_unique<TAudit>(Log.get(), *SQLite);
     Sound = std::make_unique<TSound>(Log.get(), links.settings, sound_output_.get());
     TRecordLinks record_links;
     record_links.log = Log.get();
@@ -38,6 +41,7 @@ void TMainParts::Create(const TMainPartsLinks& links) {
     Record = std::make_unique<TRecord>(record_links);
     Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *links.views, *links.port,
                                        *links.settings, links.db_retry_ms);
+    Device->SetAudit(Audit.get());
     CreateViews(links);
 }
 
@@ -55,6 +59,8 @@ void TMainParts::CreateViews(const TMainPartsLinks& links) {
     record_list_->on_layout_changed = links.on_list_layout_changed;
     device_tree_ = std::make_unique<TDeviceTreeUi>(w.TreeView, w.PopupMenuDevice, Log.get(),
                                                    *Device, *Record, *links.app);
+    audit_view_ = std::make_unique<TAuditViewUi>(w.AuditView, Log.get(), *SQLite);
+    Audit->SetOnStored([view = audit_view_.get()] { view->Refresh(); });
 }
 
 void TMainParts::Destroy() {
@@ -62,10 +68,16 @@ void TMainParts::Destroy() {
     // record list off as it stops, and the list's loads end before the database goes.
     device_tree_.reset();
     Device.reset();
+    // No thread writes audit rows any more: the view can go before the trail.
+    if (Audit) {
+        Audit->SetOnStored({});
+    }
+    audit_view_.reset();
     record_list_.reset();
     Sound.reset();
     // Its queued calls die with it; the log it reports to is still there.
     sound_output_.reset();
+    Audit.reset();
     SQLite.reset();
     Record.reset();
     // The last flush writes every line still waiting, the destructors' own included.

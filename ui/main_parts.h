@@ -1,15 +1,18 @@
 #pragma once
 
 // The system's parts behind the main window, created in their order and destroyed in the
-// closing order: the log and its pane, the sound output, the database, the sound player, the
-// event records, the device service, and the record list and the device tree on the window's
-// views. The settings they read and the window's controls outlive them.
+// closing order: the log and its pane, the sound output, the database, the audit trail, the
+// sound player, the event records, the device service, and the record list, the device tree and
+// the audit trail's view on the window's views. The settings they read and the window's controls
+// outlive them.
 
 #include <functional>
 #include <memory>
 #include <string>
 
 class TAppControl;
+class TAudit;
+class TAuditViewUi;
 class TCurrentSettings;
 class TDevice;
 class TDeviceTreeUi;
@@ -57,6 +60,8 @@ public:
 
     TLog* GetLog() const { return Log.get(); }
     TSQLite* GetSQLite() const { return SQLite.get(); }
+    TAudit* GetAudit() const { return Audit.get(); }
+    TAuditViewUi* GetAuditView() const { return audit_view_.get(); }
     TSound* GetSound() const { return Sound.get(); }
     TRecord* GetRecord() const { return Record.get(); }
     TDevice* GetDevice() const { return Device.get(); }
@@ -73,9 +78,11 @@ private:
     std::unique_ptr<TQtSoundOutput> sound_output_;
     std::unique_ptr<TLog> Log;
     std::unique_ptr<TSQLite> SQLite;
+    std::unique_ptr<TAudit> Audit;
     std::unique_ptr<TSound> Sound;
     std::unique_ptr<TRecord> Record;
     std::unique_ptr<TDevice> Device;
     std::unique_ptr<TRecordListUi> record_list_;
     std::unique_ptr<TDeviceTreeUi> device_tree_;
+    std::unique_ptr<TAuditViewUi> audit_view_;
 };

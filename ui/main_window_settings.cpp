@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -14,6 +16,7 @@
 #include <algorithm>
 
 #include "log/log.h"
+#include "records/audit.h"
 #include "records/record_list.h"
 #include "ui/ktev_setup.h"
 #include "ui/main_parts.h"
@@ -117,7 +120,7 @@ void TMainWindowSettings::Apply(const TSettingsFileValues& values, TF_Setup* set
     tree_view_width_ = std::max(o.tree_view_width, 0);
     rich_edit_height_ = std::max(o.rich_edit_height, 0);
     widgets_.SplitterLeftRight->setSizes({tree_view_width_, 1});
-    widgets_.SplitterUpDown->setSizes({1, rich_edit_height_});
+    widgets_.SplitterUpDown->setSizes({1, rich_edit_height_ + LogTabBarHeight()});
 
     widgets_.actions.MM_View_ToolButtons->setChecked(values.panels.tool_buttons);
     widgets_.actions.MM_View_TreeDevices->setChecked(values.panels.tree_devices);
@@ -138,6 +141,9 @@ void TMainWindowSettings::Apply(const TSettingsFileValues& values, TF_Setup* set
     if (setup != nullptr) {
         setup->Load(values.setup);
     }
+    if (TAudit* audit = parts_.GetAudit()) {
+        audit->SetOperatorName(values.operator_name);
+    }
 }
 
 TSettingsFileValues TMainWindowSettings::Collect(const TF_Setup* setup) {
@@ -149,6 +155,9 @@ TSettingsFileValues TMainWindowSettings::Collect(const TF_Setup* setup) {
     values.options.height = geometry.height();
     values.options.tree_view_width = TreeViewWidth();
     values.options.rich_edit_height = RichEditHeight();
+    if (const TAudit* audit = parts_.GetAudit()) {
+        values.operator_name = audit->GetOperatorName();
+    }
 
     values.panels.tool_buttons = widgets_.actions.MM_View_ToolButtons->isChecked();
     values.panels.tree_devices = widgets_.actions.MM_View_TreeDevices->isChecked();
@@ -184,9 +193,12 @@ void TMainWindowSettings::ShowPanelsUpdate(bool save) {
     rich_edit_height_ = RichEditHeight();
     widgets_.ToolBar->setVisible(widgets_.actions.MM_View_ToolButtons->isChecked());
     widgets_.PanelDevices->setVisible(widgets_.actions.MM_View_TreeDevices->isChecked());
-    widgets_.RichEdit->setVisible(widgets_.actions.MM_View_LogApplication->isChecked());
+    const bool log_shown = widgets_.actions.MM_View_LogApplication->isChecked();
+    widgets_.RichEdit->setVisible(log_shown);
+    // The audit trail's tab goes and comes with the log it stands beside.
+    widgets_.TabsLog->setVisible(log_shown);
     widgets_.SplitterLeftRight->setSizes({tree_view_width_, 1});
-    widgets_.SplitterUpDown->setSizes({1, rich_edit_height_});
+    widgets_.SplitterUpDown->setSizes({1, rich_edit_height_ + LogTabBarHeight()});
 }
 
 int TMainWindowSettings::TreeViewWidth() const {
@@ -194,7 +206,13 @@ int TMainWindowSettings::TreeViewWidth() const {
 }
 
 int TMainWindowSettings::RichEditHeight() const {
-    return widgets_.RichEdit->isVisible() ? widgets_.RichEdit->height() : rich_edit_height_;
+    return widgets_.TabsLog->isVisible() ? widgets_.TabsLog->height() - LogTabBarHeight()
+                                         : rich_edit_height_;
+}
+
+int TMainWindowSettings::LogTabBarHeight() const {
+    // The file keeps the log's own height, as before the log pane had tabs.
+    return widgets_.TabsLog->tabBar()->sizeHint().height();
 }
 
 void TMainWindowSettings::SetFieldWidth(int field, int width) {

@@ -81,6 +81,7 @@ private:
     TSettingsFileValues Collect(const TF_Setup* setup);
     int TreeViewWidth() const;
     int RichEditHeight() const;
+    int LogTabBarHeight() const;
 
     QMainWindow& window_;
     const TMainWindowWidgets& widgets_;

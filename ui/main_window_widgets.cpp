@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QToolBar>
 #include <QTreeView>
@@ -131,8 +132,24 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit->setUndoRedoEnabled(false);
 
+    AuditView = new QTableView;
+    AuditView->setObjectName(QStringLiteral("AuditView"));
+    AuditView->setFont(FixedFont());
+    AuditView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    AuditView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    AuditView->verticalHeader()->setVisible(false);
+    TabsLog = new QTabWidget;
+    TabsLog->setObjectName(QStringLiteral("TabsLog"));
+    // Along the bottom edge the tabs' captions read in full; on a side edge they were cut to
+    // a letter at the pane's usual height.
+    TabsLog->setTabPosition(QTabWidget::South);
+    TabsLog->setDocumentMode(true);
+    TabsLog->setMinimumHeight(MinPaneHeight);
+    TabsLog->addTab(RichEdit, QStringLiteral("Журнал программы"));
+    TabsLog->addTab(AuditView, QStringLiteral("Журнал действий"));
+
     SplitterUpDown->addWidget(SplitterLeftRight);
-    SplitterUpDown->addWidget(RichEdit);
+    SplitterUpDown->addWidget(TabsLog);
     SplitterUpDown->setStretchFactor(0, 1);
     SplitterUpDown->setStretchFactor(1, 0);
     SplitterLeftRight->setSizes({TWindowOptions{}.tree_view_width, 1});

@@ -16,6 +16,7 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QSplitter;
+class QTabWidget;
 class QTableView;
 class QToolBar;
 class QTreeView;
@@ -75,6 +76,10 @@ struct TMainWindowWidgets {
     QTableView* ListView = nullptr;
     QToolBar* ToolBarRecords = nullptr;
     QPlainTextEdit* RichEdit = nullptr;
+    // The log pane and the audit trail as tabs under the lists, the tabs at their left edge so
+    // the pane's height is the log's.
+    QTabWidget* TabsLog = nullptr;
+    QTableView* AuditView = nullptr;
     std::array<QLabel*, StatusPanelCount> status_panels{};
 
 private:

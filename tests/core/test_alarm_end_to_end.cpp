@@ -91,7 +91,11 @@ TEST_F(AlarmEndToEnd, ANewPanelFoundDuringAnAlarmLeavesTheAlarmSounding) {
     RunDemoSecond(8); // fire on loop 3 of panel 1
     ASSERT_TRUE(Eventually([this] { return CallsSinceAlarm().empty(); }));
     RunDemoSecond(14); // panel 4 appears
-    ASSERT_TRUE(Eventually([this] { return CountRecords(PANEL_4, RECOVERY_DEVICE) == 1; }));
+    // The panel is heard first (its recovery) and recorded as new once its whois is read.
+    ASSERT_TRUE(Eventually([this] {
+        return CountRecords(PANEL_4, RECOVERY_DEVICE) == 1 &&
+               CountRecords(PANEL_4, FIND_NEW_DEVICE) == 1;
+    }));
     // Paused between two passes, the bus thread has made every request it is going to make.
     device->SetService(false);
     EXPECT_EQ(CountRecords(PANEL_4, FIND_NEW_DEVICE), 1);

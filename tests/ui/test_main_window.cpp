@@ -26,8 +26,10 @@
 #include "audio/sound.h"
 #include "buslink/state_codes.h"
 #include "device/device.h"
+#include "records/audit.h"
 #include "sim/bus_sim.h"
 #include "ui/about_dialog.h"
+#include "ui/audit_view.h"
 #include "ui/record_list_view.h"
 #include "ui/signal_close.h"
 
@@ -219,6 +221,59 @@ private slots:
         QVERIFY(f.LogHasInOrder(
             {"Остановка сервиса...", "...остановлен", "Запуск сервиса...", "...OK"}));
         QCOMPARE(f.LogCount("Остановка сервиса..."), 1);
+    }
+
+    void theOperatorsActionsGoToTheAuditTrailAndItsTab() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.Start(ManualStart);
+        // Named in the dialog and saved while the service is stopped: the rows wait for the
+        // database its start opens.
+        QTimer::singleShot(0, f.setup.get(), [&] {
+            f.setup->EditOperatorName->setText(QStringLiteral("  Сидорова "));
+            f.setup->CheckBoxIsSound->click();
+            f.setup->ButtonSave->click();
+        });
+        f.main->Actions().MM_Service_Setup->trigger();
+        QVERIFY(f.main->GetDevice()->IsRunning());
+        QVERIFY(f.ReadIni().find("[Operator]\r\nName=Сидорова") != std::string::npos);
+        f.main->Actions().MM_Service_SoundOff->trigger();
+        const TAuditModel& model = f.main->GetAuditView()->Model();
+        QTRY_COMPARE(model.rowCount(), 4);
+        QCOMPARE(model.index(0, 2).data().toString(), QStringLiteral("Отбой звука"));
+        QCOMPARE(model.index(0, 1).data().toString(), QStringLiteral("Сидорова"));
+        QVERIFY(f.main->close());
+
+        std::vector<std::vector<std::string>> rows;
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open_v2(f.Path("default.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+                 SQLITE_OK);
+        sqlite3_stmt* stmt = nullptr;
+        QCOMPARE(sqlite3_prepare_v2(db, "SELECT user, action, detail FROM audit ORDER BY id", -1,
+                                    &stmt, nullptr),
+                 SQLITE_OK);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            auto& row = rows.emplace_back();
+            for (int column = 0; column < 3; ++column) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+                row.emplace_back(text != nullptr ? text : "");
+            }
+        }
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        const std::vector<std::string> actions = {"Запуск программы",     "Сохранение настроек",
+                                                  "Запуск сервиса",       "Отбой звука",
+                                                  "Завершение программы", "Остановка сервиса"};
+        QCOMPARE(rows.size(), actions.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            QCOMPARE(rows[i][1], actions[i]);
+        }
+        QCOMPARE(rows[0][0], TAudit::GetSystemUser());
+        QCOMPARE(rows[1][0], std::string("Сидорова"));
+        // Save also writes the records mask without its four unused bits: that key changes too.
+        QVERIFY(rows[1][2].starts_with("IsSound: 1 → 0; "));
+        QVERIFY(rows[1][2].ends_with("; Operator Name:  → Сидорова"));
     }
 
     void aSilentLineReplacesTheLastStateInTheStatusBar() {

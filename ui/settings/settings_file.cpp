@@ -10,6 +10,7 @@ constexpr std::string_view PANELS = "Panels";
 constexpr std::string_view FIELDS_WIDTH = "FieldsWidth";
 constexpr std::string_view FIELDS_CHECKED = "FieldsChecked";
 constexpr std::string_view SETUP = "Setup";
+constexpr std::string_view OPERATOR = "Operator";
 
 // Every key the program writes, in the order the file is written.
 template <typename Values, typename Visit>
@@ -32,6 +33,7 @@ void ForEachKey(Values& v, Visit&& visit) {
             std::visit([&](auto member) { visit(SETUP, key.name, v.setup.*member); }, key.value);
         }
     }
+    visit(OPERATOR, "Name", v.operator_name);
 }
 
 // Each value comes in holding its default.

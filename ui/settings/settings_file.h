@@ -51,6 +51,9 @@ struct TSettingsFileValues {
     std::array<TFieldOptions, RECORD_FIELD_COUNT> fields;
     // Section Setup, keyed by SETUP_KEYS.
     TSetupOptions setup;
+    // Section Operator, key Name: who the audit trail names; empty: the user the program runs
+    // as.
+    std::string operator_name;
 };
 
 // Every key of the file; a missing or unreadable key gives its default (DBFile gives

@@ -72,8 +72,9 @@ inline constexpr std::array SETUP_KEYS = {
 template <typename T>
 constexpr const TSetupKey& SetupKey(T TSetupOptions::*value) {
     return *std::find_if(SETUP_KEYS.begin(), SETUP_KEYS.end(), [value](const TSetupKey& key) {
-        const auto* own = std::get_if<T TSetupOptions::*>(&key.value);
-        return own != nullptr && *own == value;
+        // Not get_if: its null check is no constant expression under the sanitizers.
+        return std::holds_alternative<T TSetupOptions::*>(key.value) &&
+               std::get<T TSetupOptions::*>(key.value) == value;
     });
 }
 
@@ -91,3 +92,7 @@ constexpr bool InRange(const TSetupKey& key, std::int32_t number) {
 constexpr std::int32_t Clamped(const TSetupKey& key, std::int32_t number) {
     return std::clamp(number, key.min, key.max);
 }
+
+// The keys whose values differ, as "ComNum: 3 → 5; IsSound: 1 → 0" in the table's order; empty
+// when none does.
+std::string SetupChangesText(const TSetupOptions& before, const TSetupOptions& after);
