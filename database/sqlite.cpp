@@ -299,6 +299,16 @@ std::string ForeignReason(sqlite3* db, TSqlError& error) {
     return SameColumns(device, DeviceColumns) ? "" : "у таблицы `device` другие поля";
 }
 
+// Ends a writing statement: its failure logged once until a write succeeds again.
+bool Committed(TLog* log, TStatement& statement, const TSqlError& error, int& reported) {
+    if (!statement.Finish()) {
+        WriteFailed(log, reported, error);
+        return false;
+    }
+    WriteSucceeded(log, reported);
+    return true;
+}
+
 } // namespace
 
 // What an open that succeeded hands to Init: the connection and what was read of it.
@@ -545,11 +555,9 @@ bool TSQLite::InsertDevice(const TDeviceRecord& device) {
     // A row comes back only when the device was new.
     const bool inserted = statement.Step();
     const std::int64_t row = inserted ? statement.Int64(0) : 0;
-    if (!statement.Finish()) {
-        WriteFailed(log_, insert_device_error_, error);
+    if (!Committed(log_, statement, error, insert_device_error_)) {
         return false;
     }
-    WriteSucceeded(log_, insert_device_error_);
     if (inserted) {
         unsynced_ = true;
         std::lock_guard counts(counts_lock_);
@@ -569,11 +577,9 @@ bool TSQLite::UpdateDevice(const TDeviceRecord& device) {
     TSqlError error;
     TStatement statement(db_, UpdateDeviceText, error);
     BindDevice(statement, device);
-    if (!statement.Finish()) {
-        WriteFailed(log_, update_device_error_, error);
+    if (!Committed(log_, statement, error, update_device_error_)) {
         return false;
     }
-    WriteSucceeded(log_, update_device_error_);
     unsynced_ = true;
     return true;
 }
@@ -592,11 +598,9 @@ bool TSQLite::InsertRecord(const TEventRecord& record) {
     statement.Bind(4, record.value);
     const std::int64_t id = statement.Step() ? statement.Int64(0) : 0;
     // The insert is committed by the step that finishes the statement.
-    if (!statement.Finish()) {
-        WriteFailed(log_, insert_record_error_, error);
+    if (!Committed(log_, statement, error, insert_record_error_)) {
         return false;
     }
-    WriteSucceeded(log_, insert_record_error_);
     unsynced_ = true;
     std::lock_guard counts(counts_lock_);
     ++record_count_;
@@ -621,11 +625,9 @@ bool TSQLite::InsertAudit(const TAuditRow& row) {
     statement.Bind(4, row.target);
     statement.Bind(5, row.detail);
     statement.Bind(6, row.outcome);
-    if (!statement.Finish()) {
-        WriteFailed(log_, insert_audit_error_, error);
+    if (!Committed(log_, statement, error, insert_audit_error_)) {
         return false;
     }
-    WriteSucceeded(log_, insert_audit_error_);
     unsynced_ = true;
     return true;
 }
@@ -698,11 +700,9 @@ bool TSQLite::SaveAlarmAck(const TAlarmAck& ack) {
     statement.Bind(6, ack.user);
     statement.Bind(7, ack.utime);
     statement.Bind(8, ack.comment);
-    if (!statement.Finish()) {
-        WriteFailed(log_, alarm_ack_error_, error);
+    if (!Committed(log_, statement, error, alarm_ack_error_)) {
         return false;
     }
-    WriteSucceeded(log_, alarm_ack_error_);
     unsynced_ = true;
     return true;
 }
@@ -717,11 +717,9 @@ bool TSQLite::DeleteAlarmAck(std::uint32_t device_id, int item, int number) {
     statement.Bind(1, static_cast<std::int32_t>(device_id));
     statement.Bind(2, item);
     statement.Bind(3, number);
-    if (!statement.Finish()) {
-        WriteFailed(log_, alarm_ack_error_, error);
+    if (!Committed(log_, statement, error, alarm_ack_error_)) {
         return false;
     }
-    WriteSucceeded(log_, alarm_ack_error_);
     unsynced_ = true;
     return true;
 }

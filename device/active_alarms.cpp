@@ -60,14 +60,28 @@ void TActiveAlarms::SetHooks(THooks hooks) {
 }
 
 void TActiveAlarms::LoadAcks() {
-    if (acks_loaded_ || !sqlite_.IsActive()) {
+    if (!sqlite_.IsActive()) {
         return;
     }
+    std::string path = sqlite_.GetPath();
     std::vector<TAlarmAck> acks;
-    acks_loaded_ = sqlite_.SelectAlarmAcks(acks);
+    if (path == acks_path_ || !sqlite_.SelectAlarmAcks(acks)) {
+        return;
+    }
+    acks_path_ = std::move(path);
+    kept_.clear();
     for (TAlarmAck& ack : acks) {
         const TAlarmKey key{ack.device_id, static_cast<TAlarmItem>(ack.item), ack.number};
-        kept_[key] = std::move(ack);
+        // The rows on screen know better than another file what the operator acknowledged.
+        if (!rows_.contains(key)) {
+            kept_[key] = std::move(ack);
+        }
+    }
+    // Another database was chosen: it keeps the acknowledgements of the rows still shown.
+    for (const auto& [key, row] : rows_) {
+        if (row.active && row.acknowledged) {
+            to_save_.push_back(AckOf(row));
+        }
     }
 }
 

@@ -98,7 +98,8 @@ private:
         std::int32_t value;
         int level; // SOUND_OFF when normal
     };
-    // Under lock_: takes the kept acknowledgements once the database is open.
+    // Under lock_: takes the kept acknowledgements once the database is open, and again when
+    // another file is opened.
     void LoadAcks();
     // Under lock_: one item of a scan; `known` says a normal state was read from the device.
     void Note(const TItemState& state, const TAlarmRow& head, bool known);
@@ -119,7 +120,8 @@ private:
     std::map<TAlarmKey, TAlarmRow> rows_;
     // Kept acknowledgements of items not shown yet (after a restart).
     std::map<TAlarmKey, TAlarmAck> kept_;
-    bool acks_loaded_ = false;
+    // The database file the acknowledgements were last taken from.
+    std::string acks_path_;
     int highest_unacknowledged_ = SOUND_OFF;
     std::shared_ptr<const TAlarmSnapshot> snapshot_;
     // What a change leaves to do outside lock_ (under lock_ until taken).

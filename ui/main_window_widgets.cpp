@@ -42,6 +42,20 @@ QFont FixedFont() {
     return QFontDatabase::systemFont(QFontDatabase::FixedFont);
 }
 
+// A read-only table of whole rows, as the log pane's tabs show them.
+QTableView* RowTable(const char* name) {
+    auto* table = new QTableView;
+    table->setObjectName(QLatin1String(name));
+    table->setFont(FixedFont());
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->setVisible(false);
+    // One line a row, as the record list: the short pane shows as many rows as it can.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
+    return table;
+}
+
 } // namespace
 
 TMainWindowWidgets::TMainWindowWidgets(QMainWindow& window) {
@@ -132,12 +146,19 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit->setUndoRedoEnabled(false);
 
-    AuditView = new QTableView;
-    AuditView->setObjectName(QStringLiteral("AuditView"));
-    AuditView->setFont(FixedFont());
-    AuditView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    AuditView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    AuditView->verticalHeader()->setVisible(false);
+    AlarmsView = RowTable("AlarmsView");
+    AlarmsPage = new QWidget;
+    AlarmsPage->setObjectName(QStringLiteral("AlarmsPage"));
+    auto* alarms_layout = new QVBoxLayout(AlarmsPage);
+    alarms_layout->setContentsMargins(0, 0, 0, 0);
+    alarms_layout->setSpacing(0);
+    ToolBarAlarms = new QToolBar;
+    ToolBarAlarms->setObjectName(QStringLiteral("ToolBarAlarms"));
+    ToolBarAlarms->setIconSize(QSize(16, 16));
+    ToolBarAlarms->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    alarms_layout->addWidget(ToolBarAlarms);
+    alarms_layout->addWidget(AlarmsView);
+    AuditView = RowTable("AuditView");
     TabsLog = new QTabWidget;
     TabsLog->setObjectName(QStringLiteral("TabsLog"));
     // Along the bottom edge the tabs' captions read in full; on a side edge they were cut to
@@ -146,6 +167,7 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     TabsLog->setDocumentMode(true);
     TabsLog->setMinimumHeight(MinPaneHeight);
     TabsLog->addTab(RichEdit, QStringLiteral("Журнал программы"));
+    TabsLog->addTab(AlarmsPage, QStringLiteral("Активные тревоги"));
     TabsLog->addTab(AuditView, QStringLiteral("Журнал действий"));
 
     SplitterUpDown->addWidget(SplitterLeftRight);
@@ -210,6 +232,14 @@ void TMainWindowWidgets::BuildMenus(QMainWindow& window) {
     a.MM_Service_SoundOff = service->addAction(Icon("sound_off"), QStringLiteral("Отбой звука"));
     a.MM_Service_SoundOff->setToolTip(QStringLiteral("Отбой звука"));
     a.MM_Service_SoundOff->setShortcut(Qt::Key_F10);
+    a.MM_Service_Acknowledge =
+        service->addAction(Icon("acknowledge"), QStringLiteral("Квитировать"));
+    a.MM_Service_Acknowledge->setToolTip(QStringLiteral("Квитировать выбранные тревоги"));
+    a.MM_Service_Acknowledge->setShortcut(Qt::Key_F9);
+    a.MM_Service_AcknowledgeAll =
+        service->addAction(Icon("acknowledge_all"), QStringLiteral("Квитировать все"));
+    a.MM_Service_AcknowledgeAll->setToolTip(QStringLiteral("Квитировать все тревоги"));
+    a.MM_Service_AcknowledgeAll->setShortcut(Qt::SHIFT | Qt::Key_F9);
     service->addSeparator();
     a.MM_Service_Setup = service->addAction(Icon("settings"), QStringLiteral("Настройки"));
     a.MM_Service_Setup->setToolTip(QStringLiteral("Настройки"));
@@ -271,6 +301,11 @@ void TMainWindowWidgets::BuildToolBars(QMainWindow& window) {
         ToolBarRecords->addAction(Icon("sound_off"), QStringLiteral("Отбой звука"));
     QObject::connect(a.ToolButtonSoundOff, &QAction::triggered, a.MM_Service_SoundOff,
                      &QAction::trigger);
+
+    ToolBarAlarms->addAction(a.MM_Service_Acknowledge);
+    ToolBarAlarms->addAction(a.MM_Service_AcknowledgeAll);
+    ToolBarAlarms->addSeparator();
+    ToolBarAlarms->addAction(a.MM_Service_SoundOff);
 }
 
 void TMainWindowWidgets::BuildStatusBar(QMainWindow& window) {
@@ -283,6 +318,10 @@ void TMainWindowWidgets::BuildStatusBar(QMainWindow& window) {
         window.statusBar()->addWidget(label, i + 1 == status_panels.size() ? 1 : 0);
         status_panels[i] = label;
     }
+    AlarmCountPanel = new QLabel(&window);
+    AlarmCountPanel->setObjectName(QStringLiteral("AlarmCountPanel"));
+    AlarmCountPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    window.statusBar()->addPermanentWidget(AlarmCountPanel);
     // Nothing has been started or stopped yet: the service is stopped.
     status_panels[0]->setText(QStringLiteral("Stop"));
 }
