@@ -260,8 +260,11 @@ void TActiveAlarms::Publish() {
             highest = std::max(highest, row.level);
         }
     }
+    // What needs the operator first, the gravest of it first: a fire above the faults that
+    // came after it.
     std::ranges::stable_sort(snapshot->rows, [](const TAlarmRow& a, const TAlarmRow& b) {
-        return a.acknowledged != b.acknowledged ? !a.acknowledged : a.since > b.since;
+        return std::tuple(!a.acknowledged, a.level, a.since) >
+               std::tuple(!b.acknowledged, b.level, b.since);
     });
     highest_unacknowledged_ = highest;
     snapshot_ = std::move(snapshot);

@@ -52,7 +52,7 @@ struct TAlarmRow {
     std::string ack_comment;
 };
 
-// Unacknowledged rows first, each part newest first.
+// Unacknowledged rows first, each part by level, gravest first, then newest first.
 struct TAlarmSnapshot {
     std::vector<TAlarmRow> rows;
     int unacknowledged = 0;

@@ -192,13 +192,16 @@ void TActiveAlarmsUi::RefreshNow() {
 
 void TActiveAlarmsUi::ShowCount(int unacknowledged) {
     QTabWidget* tabs = controls_.tabs;
-    const int tab = tabs->indexOf(controls_.page);
+    const int tab = tabs->indexOf(controls_.view);
     const QString caption = QString::fromUtf8(TAB_CAPTION);
     tabs->setTabText(tab, unacknowledged > 0 ? caption + QStringLiteral(" (%1)").arg(unacknowledged)
                                              : caption);
     // A new alarm is put before the operator's eyes, whatever tab was looked at.
     if (unacknowledged > shown_unacknowledged_) {
         tabs->setCurrentIndex(tab);
+        if (tabs->isHidden()) {
+            controls_.show_tabs();
+        }
     }
     shown_unacknowledged_ = unacknowledged;
 

@@ -25,7 +25,6 @@ class QAction;
 class QLabel;
 class QTabWidget;
 class QTableView;
-class QWidget;
 class TLog;
 
 class TActiveAlarmsModel final : public QAbstractTableModel {
@@ -54,11 +53,11 @@ private:
 
 // What the panel is given; every pointer is required and outlives it.
 struct TActiveAlarmsControls {
+    // One of `tabs`: its caption carries the count, and a new alarm brings it forward.
     QTableView* view = nullptr;
-    // The tab page that holds the view, and the tabs it is one of: its caption carries the count,
-    // and a new alarm brings it forward.
-    QWidget* page = nullptr;
     QTabWidget* tabs = nullptr;
+    // Shows the tabs when the operator has hidden them; a new alarm calls it.
+    std::function<void()> show_tabs;
     QLabel* count_panel = nullptr;
     QAction* acknowledge = nullptr;
     QAction* acknowledge_all = nullptr;

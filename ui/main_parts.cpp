@@ -69,12 +69,12 @@ void TMainParts::CreateViews(const TMainPartsLinks& links) {
 
     TActiveAlarmsControls alarms;
     alarms.view = w.AlarmsView;
-    alarms.page = w.AlarmsPage;
     alarms.tabs = w.TabsLog;
     alarms.count_panel = w.AlarmCountPanel;
     alarms.acknowledge = w.actions.MM_Service_Acknowledge;
     alarms.acknowledge_all = w.actions.MM_Service_AcknowledgeAll;
     alarms.ask_comment = links.ask_comment;
+    alarms.show_tabs = [log = w.actions.MM_View_LogApplication] { log->trigger(); };
     alarms.operator_name = [audit = Audit.get()] { return audit->GetOperator(); };
     alarms_view_ = std::make_unique<TActiveAlarmsUi>(alarms, Log.get(), *Alarms);
     TActiveAlarms::THooks hooks;

@@ -13,6 +13,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -147,17 +148,6 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     RichEdit->setUndoRedoEnabled(false);
 
     AlarmsView = RowTable("AlarmsView");
-    AlarmsPage = new QWidget;
-    AlarmsPage->setObjectName(QStringLiteral("AlarmsPage"));
-    auto* alarms_layout = new QVBoxLayout(AlarmsPage);
-    alarms_layout->setContentsMargins(0, 0, 0, 0);
-    alarms_layout->setSpacing(0);
-    ToolBarAlarms = new QToolBar;
-    ToolBarAlarms->setObjectName(QStringLiteral("ToolBarAlarms"));
-    ToolBarAlarms->setIconSize(QSize(16, 16));
-    ToolBarAlarms->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    alarms_layout->addWidget(ToolBarAlarms);
-    alarms_layout->addWidget(AlarmsView);
     AuditView = RowTable("AuditView");
     TabsLog = new QTabWidget;
     TabsLog->setObjectName(QStringLiteral("TabsLog"));
@@ -167,7 +157,7 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     TabsLog->setDocumentMode(true);
     TabsLog->setMinimumHeight(MinPaneHeight);
     TabsLog->addTab(RichEdit, QStringLiteral("Журнал программы"));
-    TabsLog->addTab(AlarmsPage, QStringLiteral("Активные тревоги"));
+    TabsLog->addTab(AlarmsView, QStringLiteral("Активные тревоги"));
     TabsLog->addTab(AuditView, QStringLiteral("Журнал действий"));
 
     SplitterUpDown->addWidget(SplitterLeftRight);
@@ -301,11 +291,13 @@ void TMainWindowWidgets::BuildToolBars(QMainWindow& window) {
         ToolBarRecords->addAction(Icon("sound_off"), QStringLiteral("Отбой звука"));
     QObject::connect(a.ToolButtonSoundOff, &QAction::triggered, a.MM_Service_SoundOff,
                      &QAction::trigger);
-
-    ToolBarAlarms->addAction(a.MM_Service_Acknowledge);
-    ToolBarAlarms->addAction(a.MM_Service_AcknowledgeAll);
-    ToolBarAlarms->addSeparator();
-    ToolBarAlarms->addAction(a.MM_Service_SoundOff);
+    // Beside "Отбой звука", named: the alarms' tab under them keeps its height for rows.
+    ToolBarRecords->addSeparator();
+    for (QAction* action : {a.MM_Service_Acknowledge, a.MM_Service_AcknowledgeAll}) {
+        ToolBarRecords->addAction(action);
+        static_cast<QToolButton*>(ToolBarRecords->widgetForAction(action))
+            ->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    }
 }
 
 void TMainWindowWidgets::BuildStatusBar(QMainWindow& window) {

@@ -82,8 +82,6 @@ struct TMainWindowWidgets {
     // The log pane, the active alarms and the audit trail as tabs under the lists, the tabs
     // along their bottom edge.
     QTabWidget* TabsLog = nullptr;
-    QWidget* AlarmsPage = nullptr;
-    QToolBar* ToolBarAlarms = nullptr;
     QTableView* AlarmsView = nullptr;
     QTableView* AuditView = nullptr;
     std::array<QLabel*, StatusPanelCount> status_panels{};

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QTableView>
-#include <QVBoxLayout>
 
 #include <cstdio>
 #include <deque>
@@ -22,12 +21,14 @@
 
 struct AlarmsPanel {
     AlarmsPanel() {
-        (new QVBoxLayout(page))->addWidget(view);
         tabs.addTab(new QWidget, QStringLiteral("Журнал программы"));
-        tabs.addTab(page, QString::fromUtf8(TActiveAlarmsUi::TAB_CAPTION));
+        tabs.addTab(view, QString::fromUtf8(TActiveAlarmsUi::TAB_CAPTION));
         TActiveAlarmsControls controls;
         controls.view = view;
-        controls.page = page;
+        controls.show_tabs = [this] {
+            ++tabs_shown;
+            tabs.show();
+        };
         controls.tabs = &tabs;
         controls.count_panel = &count;
         controls.acknowledge = &acknowledge;
@@ -84,11 +85,11 @@ struct AlarmsPanel {
     TDevice device{parts.log.get(), *parts.record, *parts.sqlite, views, port, parts.settings};
     TActiveAlarms alarms{parts.log.get(), *parts.record, *parts.sqlite};
     QTabWidget tabs;
-    QWidget* page = new QWidget;
     QTableView* view = new QTableView;
     QLabel count;
     QAction acknowledge;
     QAction acknowledge_all;
     std::deque<QString> comments;
+    int tabs_shown = 0;
     std::unique_ptr<TActiveAlarmsUi> ui;
 };

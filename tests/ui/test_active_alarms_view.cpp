@@ -1,6 +1,6 @@
-// The active alarms' tab: the operator's selection follows its rows as new alarms come, a row
-// back to normal waits for acknowledgement and then leaves, and what the operator acknowledged
-// is written even when the panel goes at once.
+// The active alarms' tab: the gravest alarm first and the operator's selection following its rows,
+// a row back to normal waits for acknowledgement and then leaves, and what the operator
+// acknowledged is written even when the panel goes at once.
 
 #include <QApplication>
 #include <QItemSelectionModel>
@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::uint32_t PANEL = 0x00010001;
 const TAlarmKey LOOP_2{PANEL, TAlarmItem::Line, 1};
-const TAlarmKey LINK{PANEL, TAlarmItem::Link, 0};
 
 } // namespace
 
@@ -21,27 +20,28 @@ class TestActiveAlarmsView : public QObject {
     Q_OBJECT
 
 private slots:
-    void theSelectionFollowsItsRowWhenANewAlarmComesFirst() {
+    void theSelectionFollowsItsRowWhenAGraverAlarmComesFirst() {
         AlarmsPanel f;
         TDeviceEntry& panel = f.AddPanel(PANEL, 1, 4);
-        panel.line[0].state = statecode::LOOP_FIRE;
-        panel.line[1].state = statecode::LOOP_FIRE;
+        panel.line[1].state = statecode::LOOP_FAULT;
+        panel.online = false;
         f.alarms.Scan(panel);
         QTRY_COMPARE(f.ui->Model().rowCount(), 2);
         f.view->selectRow(f.RowOf(LOOP_2));
-        const int before = f.RowOf(LOOP_2);
+        QCOMPARE(f.RowOf(LOOP_2), 0);
 
-        // The panel is lost: its link's row sorts before the loops.
-        panel.online = false;
+        // A fire comes after the fault: the gravest row is the first.
+        panel.line[0].state = statecode::LOOP_FIRE;
         f.alarms.Scan(panel);
         QTRY_COMPARE(f.ui->Model().rowCount(), 3);
-        QVERIFY(f.RowOf(LOOP_2) != before);
+        QCOMPARE(f.ui->Model().Row(0)->key, (TAlarmKey{PANEL, TAlarmItem::Line, 0}));
+        QCOMPARE(f.RowOf(LOOP_2), 1);
         const QModelIndexList selected = f.view->selectionModel()->selectedRows();
         QCOMPARE(selected.size(), 1);
         QCOMPARE(selected.front().row(), f.RowOf(LOOP_2));
         QCOMPARE(f.view->currentIndex().row(), f.RowOf(LOOP_2));
         QCOMPARE(f.count.text(), QStringLiteral("Не квитировано: 3"));
-        QCOMPARE(f.tabs.currentWidget(), f.page);
+        QCOMPARE(f.tabs.currentWidget(), f.view);
     }
 
     void aRowBackToNormalWaitsForTheOperatorAndThenLeaves() {

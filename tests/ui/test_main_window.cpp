@@ -290,7 +290,10 @@ private slots:
         QTabWidget* tabs = f.main->findChild<QTabWidget*>(QStringLiteral("TabsLog"));
         QLabel* count = f.main->findChild<QLabel*>(QStringLiteral("AlarmCountPanel"));
         QVERIFY(tabs != nullptr && count != nullptr);
+        // The operator has hidden the log's pane and looks at another tab.
         tabs->setCurrentIndex(0);
+        f.main->Actions().MM_View_LogApplication->trigger();
+        QVERIFY(tabs->isHidden());
 
         std::string error;
         QVERIFY(bus.sim.Inject(DeviceEvent(TSimAction::Loop, 1, statecode::LOOP_FIRE, 2), error));
@@ -305,8 +308,10 @@ private slots:
             return -1;
         };
         QTRY_VERIFY(fire_row() >= 0);
-        // The fire is put before the operator's eyes: its tab, its count, its colours.
-        QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("AlarmsPage"));
+        // The fire is put before the operator's eyes: the pane, its tab, its count, its colours.
+        QTRY_VERIFY(tabs->isVisible());
+        QVERIFY(f.main->Actions().MM_View_LogApplication->isChecked());
+        QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("AlarmsView"));
         const int waiting = model.Snapshot().unacknowledged;
         QVERIFY(waiting >= 1);
         QCOMPARE(tabs->tabText(tabs->currentIndex()),
@@ -456,6 +461,8 @@ private slots:
         QCOMPARE(a.MM_View_UpdateDevices->shortcut(), QKeySequence(Qt::Key_F6));
         QCOMPARE(a.MM_Service_SoundOff->shortcut(), QKeySequence(Qt::Key_F10));
         QCOMPARE(a.MM_Service_Setup->shortcut(), QKeySequence(Qt::Key_F12));
+        QCOMPARE(a.MM_Service_Acknowledge->shortcut(), QKeySequence(Qt::Key_F9));
+        QCOMPARE(a.MM_Service_AcknowledgeAll->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F9));
         // The message field is always shown.
         QVERIFY(a.MM_View_Fields_Items[7]->isChecked());
         QVERIFY(!a.MM_View_Fields_Items[7]->isEnabled());
@@ -485,7 +492,8 @@ private slots:
         }
         QCOMPARE(paging,
                  QStringList({"Первая запись", "Предыдущая страница", "|", "Следующая страница",
-                              "Последняя запись", "|", "Отбой звука"}));
+                              "Последняя запись", "|", "Отбой звука", "|",
+                              "Квитировать выбранные тревоги", "Квитировать все тревоги"}));
     }
 
     void fileCommandsOnlyChangeTheSetting() {
