@@ -112,3 +112,22 @@ TEST_F(ActiveAlarmsEndToEnd,
               static_cast<int>(alarms->Snapshot()->rows.size()));
     EXPECT_FALSE(Row(LOOP_4));
 }
+
+TEST_F(ActiveAlarmsEndToEnd, AnotherDatabaseReceivesTheAcknowledgementsOfTheRowsShown) {
+    ASSERT_TRUE(Inject(TSimAction::Loop, 1, 1, statecode::LOOP_FIRE));
+    ASSERT_TRUE(Eventually([this] { return Row(LOOP_2).has_value(); }));
+    EXPECT_EQ(alarms->Acknowledge(LOOP_2, "оператор", "проверено"), 1);
+
+    // The operator chooses another file; the next change of any device takes it up.
+    ASSERT_TRUE(sqlite->Init(dir.file("other.db")));
+    ASSERT_TRUE(Inject(TSimAction::Loop, 1, 3, statecode::LOOP_ATTENTION));
+    ASSERT_TRUE(Eventually([this] { return Row(LOOP_4).has_value(); }));
+    ASSERT_TRUE(Eventually([this] { return KeptAcks() == 1; }));
+    EXPECT_TRUE(Row(LOOP_2)->acknowledged);
+
+    // A restart over the new file shows the fire acknowledged.
+    StartProgram();
+    ASSERT_TRUE(Eventually([this] { return Row(LOOP_2).has_value(); }));
+    EXPECT_TRUE(Row(LOOP_2)->acknowledged);
+    EXPECT_EQ(Row(LOOP_2)->ack_comment, "проверено");
+}
