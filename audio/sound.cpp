@@ -102,6 +102,13 @@ bool TSound::Outranked(TSoundLevel level) const {
            level < held->level;
 }
 
+bool TSound::KeptPastHold(TSoundLevel level) const {
+    const TSoundLevelInfo* info = FindSoundLevel(level);
+    const TSoundKeeper* keeper = keeper_.load();
+    return info != nullptr && info->is_looped && keeper != nullptr && settings_ != nullptr &&
+           settings_->GetSoundUntilAck() && keeper->KeepsSounding(level);
+}
+
 void TSound::SoundThreadFunction() {
     TLog::Add(log_, "+ SoundThreadFunction", LOG_TYPE_DEBUG);
     int hold_ms = 0; // what is left of the held level's hold
@@ -118,6 +125,11 @@ void TSound::SoundThreadFunction() {
             if (stop_) {
                 break;
             }
+            continue;
+        }
+        if (current == held_ && KeptPastHold(current)) {
+            // Still playing looped: looked at again each step until acknowledged or silenced.
+            hold_ms = StepMs;
             continue;
         }
         if (current == held_) {

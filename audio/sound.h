@@ -76,6 +76,15 @@ private:
     bool cancelled_ = false;
 };
 
+// What keeps a looped level sounding past its hold with SoundUntilAck on: alarms of that level
+// or above that the operator has not acknowledged yet. Called on the sound thread.
+class TSoundKeeper {
+public:
+    virtual ~TSoundKeeper() = default;
+
+    virtual bool KeepsSounding(TSoundLevel level) const = 0;
+};
+
 // Who asks for a level: an event, or the operator's own act (the settings dialog's sound test),
 // which is played whatever holds.
 enum class TSoundRequest : std::uint8_t { Event, Operator };
@@ -104,6 +113,9 @@ public:
         }
     }
 
+    // Set once, before the keeper can be destroyed or after the player stops; null: none.
+    void SetKeeper(const TSoundKeeper* keeper) { keeper_ = keeper; }
+
     // The level last asked for and not dropped (SOUND_OFF for a null player).
     TSoundLevel GetSound() const { return level_.load(); }
     static TSoundLevel GetSound(const TSound* sound) {
@@ -115,6 +127,8 @@ private:
     // True when an event's request for `level` must give way to the looped level that holds
     // or waits to be taken up. Called with `lock_` held.
     bool Outranked(TSoundLevel level) const;
+    // Whether the level whose hold just ended sounds on (SoundUntilAck and the keeper say so).
+    bool KeptPastHold(TSoundLevel level) const;
     void Play(const TSoundLevelInfo& info);
     void StopOutput();
 
@@ -122,6 +136,7 @@ private:
     const TSettings* settings_;
     TSoundOutput* output_;
     std::unique_ptr<TSoundClock> clock_;
+    std::atomic<const TSoundKeeper*> keeper_{nullptr};
     std::atomic<TSoundLevel> level_{SOUND_OFF};
 
     // Guards the thread's creation, the wake-up flag and the stop flag. A request sets

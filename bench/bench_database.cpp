@@ -46,6 +46,7 @@ public:
     bool GetCtrlInv() const override { return false; }
     bool GetCtrlRs485() const override { return false; }
     bool GetIsSound() const override { return false; }
+    bool GetSoundUntilAck() const override { return false; }
     bool GetIsAutoRun() const override { return false; }
     int GetRecordsMask() const override { return RECORDS_MASK_ALL; }
 

@@ -21,7 +21,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKTEV_BENCH=ON -DKTE
   -DKTEV_FUZZ=OFF -DKTEV_SANITIZE= >/dev/null
 # The benchmarks bench/CMakeLists.txt builds, bench_database first.
 mapfile -t benches <"$build/bench/benchmarks.txt"
-cmake --build "$build" -j"$(nproc)" --target ktev ktev-bus-sim ktev-ini bench_tree_view "${benches[@]}"
+cmake --build "$build" -j"$(nproc)" --target ktev ktev-bus-sim ktev-ini bench_tree_view bench_alarms_view \
+  "${benches[@]}"
 
 build=$(cd "$build" && pwd)
 results="$build/bench-results"
@@ -53,8 +54,10 @@ KTEV_BENCH_DB_CACHE="$build/bench-db" run_bench bench_database \
 for name in "${benches[@]:1}"; do
   run_bench "$name"
 done
-echo "bench: bench_tree_view" >&2
-(cd "$build/bench" && ./bench_tree_view >"$results/bench_tree_view.txt" 2>"$results/bench_tree_view.err")
+for name in bench_tree_view bench_alarms_view; do
+  echo "bench: $name" >&2
+  (cd "$build/bench" && ./$name >"$results/$name.txt" 2>"$results/$name.err")
+done
 echo "bench: program memory, $memory_seconds s per case" >&2
 bash bench/memory.sh "$build" "$memory_seconds" "$results/memory.tsv"
 

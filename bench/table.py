@@ -88,6 +88,35 @@ def tree_view_rows(folder):
     return rows
 
 
+def alarms_view_rows(folder):
+    """The largest event-loop stall per refresh of 1,000 active alarms, and the bus thread's scan."""
+    path = os.path.join(folder, "bench_alarms_view.txt")
+    if not os.path.exists(path):
+        return [("GUI block of a refresh of 1,000 active alarms", "not run", "")]
+    line = re.compile(
+        r"refresh of (?P<rows>\d+) rows, (?P<selected>\d+) selected: GUI stall median (?P<stall>[\d.]+)"
+        r" max (?P<stall_max>[\d.]+) ms; bus-thread scan median (?P<scan>[\d.]+) max"
+        r" (?P<scan_max>[\d.]+) ms \((?P<rounds>\d+) refreshes\)"
+    )
+    with open(path, encoding="utf-8") as f:
+        for text in f:
+            m = line.match(text.strip())
+            if m:
+                return [
+                    (
+                        f"GUI block of a refresh of {m['rows']} active alarms, {m['selected']} selected",
+                        f"{m['stall']} ms",
+                        f"max {m['stall_max']} ms of {m['rounds']} refreshes",
+                    ),
+                    (
+                        "Bus-thread scan of a 250-loop panel among 1,000 active alarms",
+                        f"{m['scan']} ms",
+                        f"max {m['scan_max']} ms of {m['rounds']} scans",
+                    ),
+                ]
+    return [("GUI block of a refresh of 1,000 active alarms", "no result", "")]
+
+
 def memory_rows(folder):
     path = os.path.join(folder, "memory.tsv")
     if not os.path.exists(path):
@@ -162,6 +191,7 @@ def main():
         + timing(r, r"BM_TreeBuild/real_time")
     )
     rows += tree_view_rows(folder)
+    rows += alarms_view_rows(folder)
     rows.append(
         ("Bus answer's last byte to its record stored",)
         + timing(r, r"BM_AnswerToRecordLatency/manual_time")

@@ -32,6 +32,9 @@ public:
     // Let the UART driver switch the line direction (the kernel's RS-485 mode) where it can.
     virtual bool GetCtrlRs485() const = 0;
     virtual bool GetIsSound() const = 0;
+    // A looped alarm sound goes on past its hold while an alarm of its level or above waits for
+    // the operator's acknowledgement.
+    virtual bool GetSoundUntilAck() const = 0;
     virtual bool GetIsAutoRun() const = 0;
     // Bit n set: records of type code n are listed and counted.
     virtual int GetRecordsMask() const = 0;

@@ -39,6 +39,20 @@ constexpr const char* AuditSchemaText =
 constexpr const char* IndexText =
     "CREATE INDEX IF NOT EXISTS `record_device_type` ON `record` ( `device_id`, `type` );";
 
+// Acknowledgements of the alarms still shown, one per item; a row goes when its alarm leaves.
+constexpr const char* AlarmAckSchemaText =
+    "CREATE TABLE IF NOT EXISTS `alarm_ack` ( `device_id` INTEGER NOT NULL, `item` INTEGER NOT "
+    "NULL, `number` INTEGER NOT NULL, `level` INTEGER, `since` INTEGER, `user` TEXT, `utime` "
+    "INTEGER, `comment` TEXT, PRIMARY KEY ( `device_id`, `item`, `number` ) );";
+constexpr const char* SelectAlarmAcksText =
+    "SELECT `device_id`, `item`, `number`, `level`, `since`, `user`, `utime`, `comment` FROM "
+    "`alarm_ack`;";
+constexpr const char* SaveAlarmAckText =
+    "INSERT OR REPLACE INTO `alarm_ack` ( `device_id`, `item`, `number`, `level`, `since`, "
+    "`user`, `utime`, `comment` ) VALUES ( ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8 );";
+constexpr const char* DeleteAlarmAckText =
+    "DELETE FROM `alarm_ack` WHERE `device_id` = ?1 AND `item` = ?2 AND `number` = ?3;";
+
 constexpr const char* VersionText = "SELECT sqlite_version();";
 constexpr const char* TableCountText =
     "SELECT count( * ) FROM `sqlite_master` WHERE `type` = 'table';";
@@ -190,6 +204,16 @@ std::string ForeignReason(sqlite3* db, TSqlError& error) {
     return SameColumns(device, DeviceColumns) ? "" : "у таблицы `device` другие поля";
 }
 
+// Ends a writing statement: its failure logged once until a write succeeds again.
+bool Committed(TLog* log, TStatement& statement, const TSqlError& error, int& reported) {
+    if (!statement.Finish()) {
+        WriteFailed(log, reported, error);
+        return false;
+    }
+    WriteSucceeded(log, reported);
+    return true;
+}
+
 } // namespace
 
 // What an open that succeeded hands to Init: the connection and what was read of it.
@@ -295,8 +319,9 @@ bool TSQLite::OpenFile(const std::string& path, bool retry, TOpened& opened) {
         // Checked before anything is written: the journal mode is the first write.
         foreign = ForeignReason(db, error);
         ok = error.code == SQLITE_OK && foreign.empty() && run(JournalText) && run(SchemaText) &&
-             run(AuditSchemaText) && run(IndexText) && MakeRecordBlocks(db, log_, error) &&
-             ReadVersion(db, opened.version, error) && LoadCounts(opened);
+             run(AuditSchemaText) && run(IndexText) && run(AlarmAckSchemaText) &&
+             MakeRecordBlocks(db, log_, error) && ReadVersion(db, opened.version, error) &&
+             LoadCounts(opened);
     }
     if (!ok) {
         InitFailed(foreign.empty() || error.code != SQLITE_OK
@@ -417,11 +442,9 @@ bool TSQLite::InsertDevice(const TDeviceRecord& device) {
     BindDevice(statement, device);
     // A row comes back only when the device was new.
     const bool inserted = statement.Step();
-    if (!statement.Finish()) {
-        WriteFailed(log_, insert_device_error_, error);
+    if (!Committed(log_, statement, error, insert_device_error_)) {
         return false;
     }
-    WriteSucceeded(log_, insert_device_error_);
     if (inserted) {
         unsynced_ = true;
         std::lock_guard counts(counts_lock_);
@@ -439,11 +462,9 @@ bool TSQLite::UpdateDevice(const TDeviceRecord& device) {
     TSqlError error;
     TStatement statement(db_, UpdateDeviceText, error);
     BindDevice(statement, device);
-    if (!statement.Finish()) {
-        WriteFailed(log_, update_device_error_, error);
+    if (!Committed(log_, statement, error, update_device_error_)) {
         return false;
     }
-    WriteSucceeded(log_, update_device_error_);
     unsynced_ = true;
     return true;
 }
@@ -460,11 +481,9 @@ bool TSQLite::InsertRecord(const TEventRecord& record) {
     statement.Bind(2, record.utime);
     statement.Bind(3, record.type);
     statement.Bind(4, record.value);
-    if (!statement.Finish()) {
-        WriteFailed(log_, insert_record_error_, error);
+    if (!Committed(log_, statement, error, insert_record_error_)) {
         return false;
     }
-    WriteSucceeded(log_, insert_record_error_);
     unsynced_ = true;
     std::lock_guard counts(counts_lock_);
     ++record_count_;
@@ -488,11 +507,9 @@ bool TSQLite::InsertAudit(const TAuditRow& row) {
     statement.Bind(4, row.target);
     statement.Bind(5, row.detail);
     statement.Bind(6, row.outcome);
-    if (!statement.Finish()) {
-        WriteFailed(log_, insert_audit_error_, error);
+    if (!Committed(log_, statement, error, insert_audit_error_)) {
         return false;
     }
-    WriteSucceeded(log_, insert_audit_error_);
     unsynced_ = true;
     return true;
 }
@@ -522,6 +539,70 @@ bool TSQLite::SelectAudit(std::int64_t before_id, int count, std::vector<TAuditR
         error.Log(log_, LOG_TYPE_ERROR);
         return false;
     }
+    return true;
+}
+
+bool TSQLite::SelectAlarmAcks(std::vector<TAlarmAck>& acks) {
+    TOperation operation(*this, &alarm_ack_guard_, TOperationKind::AlarmAck);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, SelectAlarmAcksText, error);
+    while (statement.Step()) {
+        TAlarmAck& ack = acks.emplace_back();
+        ack.device_id = static_cast<std::uint32_t>(statement.Int(0));
+        ack.item = statement.Int(1);
+        ack.number = statement.Int(2);
+        ack.level = statement.Int(3);
+        ack.since = statement.Int64(4);
+        ack.user = statement.String(5);
+        ack.utime = statement.Int64(6);
+        ack.comment = statement.String(7);
+    }
+    if (!statement.Done()) {
+        error.Log(log_, LOG_TYPE_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool TSQLite::SaveAlarmAck(const TAlarmAck& ack) {
+    TOperation operation(*this, &alarm_ack_guard_, TOperationKind::AlarmAck);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, SaveAlarmAckText, error);
+    statement.Bind(1, static_cast<std::int32_t>(ack.device_id));
+    statement.Bind(2, ack.item);
+    statement.Bind(3, ack.number);
+    statement.Bind(4, ack.level);
+    statement.Bind(5, ack.since);
+    statement.Bind(6, ack.user);
+    statement.Bind(7, ack.utime);
+    statement.Bind(8, ack.comment);
+    if (!Committed(log_, statement, error, alarm_ack_error_)) {
+        return false;
+    }
+    unsynced_ = true;
+    return true;
+}
+
+bool TSQLite::DeleteAlarmAck(std::uint32_t device_id, int item, int number) {
+    TOperation operation(*this, &alarm_ack_guard_, TOperationKind::AlarmAck);
+    if (!operation.Active()) {
+        return false;
+    }
+    TSqlError error;
+    TStatement statement(db_, DeleteAlarmAckText, error);
+    statement.Bind(1, static_cast<std::int32_t>(device_id));
+    statement.Bind(2, item);
+    statement.Bind(3, number);
+    if (!Committed(log_, statement, error, alarm_ack_error_)) {
+        return false;
+    }
+    unsynced_ = true;
     return true;
 }
 

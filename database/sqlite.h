@@ -1,5 +1,6 @@
 #pragma once
 
+#include "database/alarm_ack.h"
 #include "database/audit_row.h"
 #include "database/device_record.h"
 #include "database/event_record.h"
@@ -72,6 +73,11 @@ public:
     bool UpdateDevice(const TDeviceRecord& device);
     // Stores device_id, utime, type and value; the database assigns the id.
     bool InsertRecord(const TEventRecord& record);
+    // The acknowledgements kept in `alarm_ack`, and the writes of one: stored (replacing the
+    // item's earlier one) or deleted. Texts are bound intact, whatever their length or bytes.
+    bool SelectAlarmAcks(std::vector<TAlarmAck>& acks);
+    bool SaveAlarmAck(const TAlarmAck& ack);
+    bool DeleteAlarmAck(std::uint32_t device_id, int item, int number);
     // Puts every write committed since the last call on the disk, with one flush of the log.
     // True when it is there, or nothing was written; a failure is tried again at the next call.
     bool Sync();
@@ -132,6 +138,7 @@ private:
         MaskCount,
         SelectRecords,
         CountRecords,
+        AlarmAck,
         InsertAudit,
         SelectAudit,
         Count
@@ -173,6 +180,7 @@ private:
     std::mutex insert_record_guard_;
     std::mutex recount_guard_;
     std::mutex sync_guard_;
+    std::mutex alarm_ack_guard_;
     std::mutex insert_audit_guard_;
     std::mutex select_audit_guard_;
 
@@ -183,6 +191,7 @@ private:
     int update_device_error_ = 0;
     int insert_record_error_ = 0;
     int sync_error_ = 0;
+    int alarm_ack_error_ = 0;
     int insert_audit_error_ = 0;
     // A write was committed and not yet flushed.
     std::atomic<bool> unsynced_{false};

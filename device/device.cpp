@@ -99,6 +99,7 @@ void TDevice::CheckOnline(int elapsed_ms) {
             }
             e.online = false;
             changed = true;
+            NoteAlarms(e);
         }
     }
     if (changed) {

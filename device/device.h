@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+class TActiveAlarms;
 class TAudit;
 class TDeviceViews;
 class TKordeya32;
@@ -88,6 +89,10 @@ public:
     std::string GetPortText() const;
 
     TRemoteCommand remote_command;
+
+    // Where each change of a device goes to be weighed as an alarm; set before the service
+    // starts, and left to outlive it. Null: nowhere.
+    void SetActiveAlarms(TActiveAlarms* alarms) { alarms_ = alarms; }
 
     // --- Service control (the window thread).
     // Starts or stops the port, the database and the bus cycle as one unit; a second start or
@@ -203,11 +208,13 @@ private:
     void ReportTableFull(std::uint32_t device_id);
     bool ShortAnswer(const char* command, std::uint32_t device_id, int length, int needed);
     void Refresh(const TChanges& changes);
+    void NoteAlarms(const TDeviceEntry& entry);
 
     // Writes the service's start or stop to the audit trail, before a stop closes the database.
     void AuditService(bool start, const char* outcome);
 
     TLog* log_;
+    TActiveAlarms* alarms_ = nullptr;
     TRecord& record_;
     TSQLite& sqlite_;
     TDeviceViews& views_;

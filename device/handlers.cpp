@@ -2,6 +2,7 @@
 #include "buslink/state_codes.h"
 #include "database/record_types.h"
 #include "database/sqlite.h"
+#include "device/active_alarms.h"
 #include "device/device.h"
 #include "device/device_views.h"
 #include "log/log.h"
@@ -76,6 +77,12 @@ void TDevice::Refresh(const TChanges& changes) {
     }
     if (changes.recorded) {
         views_.ListViewUpdate();
+    }
+}
+
+void TDevice::NoteAlarms(const TDeviceEntry& entry) {
+    if (alarms_ != nullptr) {
+        alarms_->Scan(entry);
     }
 }
 
@@ -233,6 +240,9 @@ void TDevice::CmdCoreGetState(std::uint32_t device_id, std::uint8_t address,
     if (max_changed) {
         read_all_again();
     }
+    if (changes.changed) {
+        NoteAlarms(e);
+    }
     Refresh(changes);
 }
 
@@ -261,6 +271,7 @@ void TDevice::CmdCoreGetLines(std::uint32_t device_id, const std::uint8_t* paylo
     }
     e.lines_read = true;
     e.NoteInfoRead();
+    NoteAlarms(e);
     Refresh(changes);
 }
 

@@ -3,6 +3,7 @@
 #include "database/sqlite.h"
 #include "log/log.h"
 #include "records/cell_text.h"
+#include "ui/table_cell.h"
 
 #include <QHeaderView>
 #include <QMetaObject>
@@ -14,16 +15,6 @@ namespace {
 
 const char* const COLUMN_CAPTIONS[TAuditModel::COLUMN_COUNT] = {
     "Время", "Оператор", "Действие", "Объект", "Подробности", "Результат"};
-
-// A table cell shows one line: a comment of many lines or thousands of characters is cut.
-constexpr qsizetype CELL_CHARACTERS = 500;
-
-QString CellText(const std::string& text) {
-    QString cell = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    cell.replace(QChar('\n'), QChar(' ')).replace(QChar('\r'), QChar(' '));
-    cell.replace(QChar(0), QChar(' '));
-    return cell.size() > CELL_CHARACTERS ? cell.left(CELL_CHARACTERS) + QStringLiteral("…") : cell;
-}
 
 } // namespace
 
@@ -82,7 +73,7 @@ QVariant TAuditModel::data(const QModelIndex& index, int role) const {
     }
     const TAuditRow& row = rows_[static_cast<std::size_t>(index.row())];
     if (role == Qt::ToolTipRole && index.column() == 4) {
-        return CellText(row.detail);
+        return OneLineCell(row.detail);
     }
     if (role != Qt::DisplayRole) {
         return {};
@@ -91,15 +82,15 @@ QVariant TAuditModel::data(const QModelIndex& index, int role) const {
     case 0:
         return QString::fromStdString(LocalTimeText(static_cast<std::time_t>(row.utime)));
     case 1:
-        return CellText(row.user);
+        return OneLineCell(row.user);
     case 2:
-        return CellText(row.action);
+        return OneLineCell(row.action);
     case 3:
-        return CellText(row.target);
+        return OneLineCell(row.target);
     case 4:
-        return CellText(row.detail);
+        return OneLineCell(row.detail);
     default:
-        return CellText(row.outcome);
+        return OneLineCell(row.outcome);
     }
 }
 

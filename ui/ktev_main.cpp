@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLabel>
 #include <QStatusBar>
 
@@ -50,7 +51,8 @@ QString TF_Main::Caption() {
 TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     : QMainWindow(parent), port_(port), program_path_(std::move(options.program_path)),
       program_dir_(DirOf(program_path_)), choose_file_(std::move(options.choose_file)),
-      app_(options.app), db_retry_ms_(options.db_retry_ms), widgets_(*this),
+      ask_comment_(std::move(options.ask_comment)), app_(options.app),
+      db_retry_ms_(options.db_retry_ms), widgets_(*this),
       save_delay_(*this, parts_, [this] { IniSave(); }),
       window_settings_(*this, widgets_, parts_, save_delay_) {
     setWindowTitle(Caption());
@@ -76,6 +78,7 @@ TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
         window_settings_.SetFieldWidth(field, width);
     };
     links.on_list_layout_changed = [this] { save_delay_.Start(); };
+    links.ask_comment = [this](QString& comment) { return AskComment(comment); };
     parts_.Create(links);
     connect(this, &TF_Main::ListViewUpdateRequested, parts_.GetRecordList(),
             &TRecordListUi::ListViewUpdate);
@@ -366,6 +369,20 @@ bool TF_Main::ChooseFile(const TFileChoice& choice, QString& chosen) {
         chose = choose_file_ ? choose_file_(choice, chosen) : QtChooseFile(this, choice, chosen);
     });
     return chose;
+}
+
+bool TF_Main::AskComment(QString& comment) {
+    bool asked = false;
+    RunModal([&] {
+        if (ask_comment_) {
+            asked = ask_comment_(comment);
+            return;
+        }
+        comment = QInputDialog::getText(this, QStringLiteral("Квитирование"),
+                                        QStringLiteral("Комментарий (необязательно):"),
+                                        QLineEdit::Normal, QString(), &asked);
+    });
+    return asked;
 }
 
 void TF_Main::ChooseDBFile(bool save) {

@@ -46,6 +46,8 @@ struct TFileChoice {
 };
 // Returns false when the operator cancels; otherwise `chosen` is the path.
 using TFileChooser = std::function<bool(const TFileChoice& choice, QString& chosen)>;
+// The operator's comment on an acknowledgement; returns false when the operator cancels.
+using TCommentAsker = std::function<bool(QString& comment)>;
 
 struct TF_MainOptions {
     // The program's path: its folder holds the catalogue, ports/ and default.db, and the path
@@ -55,6 +57,8 @@ struct TF_MainOptions {
     TAppControl* app = nullptr;
     // Null: the Qt file dialogs.
     TFileChooser choose_file;
+    // Null: a Qt input dialog.
+    TCommentAsker ask_comment;
     // How often the service tries again a database that failed at its start.
     int db_retry_ms = TDevice::DB_RETRY_MS;
 };
@@ -131,6 +135,8 @@ public:
     TDeviceTreeUi* GetDeviceTree() const { return parts_.GetDeviceTree(); }
     TAudit* GetAudit() const { return parts_.GetAudit(); }
     TAuditViewUi* GetAuditView() const { return parts_.GetAuditView(); }
+    TActiveAlarms* GetActiveAlarms() const { return parts_.GetActiveAlarms(); }
+    TActiveAlarmsUi* GetActiveAlarmsView() const { return parts_.GetActiveAlarmsView(); }
     // Whether the catalogue check asked the program to end during start-up.
     bool IsTerminated() const;
 
@@ -178,6 +184,7 @@ private:
     void TreeViewUpdateNow();
     void ListViewUpdateNow();
     bool ChooseFile(const TFileChoice& choice, QString& chosen);
+    bool AskComment(QString& comment);
     void ChooseDBFile(bool save);
     // The operator's name as the settings set it; empty: none.
     std::string OperatorName() const;
@@ -194,6 +201,7 @@ private:
     std::string program_path_;
     std::string program_dir_;
     TFileChooser choose_file_;
+    TCommentAsker ask_comment_;
     std::unique_ptr<TQtAppControl> own_app_;
     TAppControl* app_;
     int db_retry_ms_;

@@ -241,6 +241,9 @@ QWidget* TF_Setup::BuildSoundTab() {
     CheckBoxIsSound = CheckBox("CheckBoxIsSound", "Разрешить звук событий");
     connect(CheckBoxIsSound, &QCheckBox::toggled, this,
             [this](bool on) { settings_.SetIsSound(on); });
+    CheckBoxSoundUntilAck = CheckBox("CheckBoxSoundUntilAck", "Звук до квитирования");
+    connect(CheckBoxSoundUntilAck, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.SetSoundUntilAck(on); });
     LabelSoundTest = Label("LabelSoundTest", "Тест звука");
     ButtonSoundTestAlarm = Button("ButtonSoundTestAlarm", "Тревога");
     ButtonSoundTestAttention = Button("ButtonSoundTestAttention", "Внимание");
@@ -263,6 +266,7 @@ QWidget* TF_Setup::BuildSoundTab() {
     row->addWidget(ButtonSoundTestFailure);
     auto* layout = new QVBoxLayout(tab);
     layout->addWidget(CheckBoxIsSound);
+    layout->addWidget(CheckBoxSoundUntilAck);
     layout->addSpacing(8);
     layout->addWidget(LabelSoundTest);
     layout->addLayout(row);
@@ -463,5 +467,6 @@ TF_Setup::TFlagBoxes TF_Setup::FlagBoxes() const {
              {CheckBoxInv, &TSetupOptions::ctrl_inv},
              {CheckBoxRs485, &TSetupOptions::ctrl_rs485},
              {CheckBoxIsSound, &TSetupOptions::is_sound},
+             {CheckBoxSoundUntilAck, &TSetupOptions::sound_until_ack},
              {CheckBoxAutoRun, &TSetupOptions::is_auto_run}}};
 }

@@ -90,6 +90,7 @@ public:
     QListWidget* CheckListBoxRecordsMask = nullptr;
     QPushButton* ButtonRecordsMaskAll = nullptr;
     QCheckBox* CheckBoxIsSound = nullptr;
+    QCheckBox* CheckBoxSoundUntilAck = nullptr;
     QLabel* LabelSoundTest = nullptr;
     QPushButton* ButtonSoundTestAlarm = nullptr;
     QPushButton* ButtonSoundTestAttention = nullptr;
@@ -106,7 +107,7 @@ protected:
 
 private:
     // The check boxes and the Setup flags they hold, in the order they are loaded.
-    using TFlagBoxes = std::array<std::pair<QCheckBox*, bool TSetupOptions::*>, 6>;
+    using TFlagBoxes = std::array<std::pair<QCheckBox*, bool TSetupOptions::*>, 7>;
 
     TFlagBoxes FlagBoxes() const;
     QWidget* BuildFileTab();

@@ -3,10 +3,12 @@
 #include "audio/sound.h"
 #include "buslink/kordeya32.h"
 #include "database/sqlite.h"
+#include "device/active_alarms.h"
 #include "device/device.h"
 #include "log/log.h"
 #include "records/audit.h"
 #include "records/record.h"
+#include "ui/active_alarms_view.h"
 #include "ui/audit_view.h"
 #include "ui/device_tree_view.h"
 #include "ui/log_pane_qt.h"
@@ -39,9 +41,12 @@ void TMainParts::Create(const TMainPartsLinks& links) {
     record_links.sqlite = SQLite.get();
     record_links.sound = Sound.get();
     Record = std::make_unique<TRecord>(record_links);
+    Alarms = std::make_unique<TActiveAlarms>(Log.get(), *Record, *SQLite);
+    Sound->SetKeeper(Alarms.get());
     Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *links.views, *links.port,
                                        *links.settings, links.db_retry_ms);
     Device->SetAudit(Audit.get());
+    Device->SetActiveAlarms(Alarms.get());
     CreateViews(links);
 }
 
@@ -61,6 +66,23 @@ void TMainParts::CreateViews(const TMainPartsLinks& links) {
                                                    *Device, *Record, *links.app);
     audit_view_ = std::make_unique<TAuditViewUi>(w.AuditView, Log.get(), *SQLite);
     Audit->SetOnStored([view = audit_view_.get()] { view->Refresh(); });
+
+    TActiveAlarmsControls alarms;
+    alarms.view = w.AlarmsView;
+    alarms.tabs = w.TabsLog;
+    alarms.count_panel = w.AlarmCountPanel;
+    alarms.acknowledge = w.actions.MM_Service_Acknowledge;
+    alarms.acknowledge_all = w.actions.MM_Service_AcknowledgeAll;
+    alarms.ask_comment = links.ask_comment;
+    alarms.show_tabs = [log = w.actions.MM_View_LogApplication] { log->trigger(); };
+    alarms.operator_name = [audit = Audit.get()] { return audit->GetOperator(); };
+    alarms_view_ = std::make_unique<TActiveAlarmsUi>(alarms, Log.get(), *Alarms);
+    TActiveAlarms::THooks hooks;
+    hooks.changed = [view = alarms_view_.get()] { view->Refresh(); };
+    hooks.acknowledged = [audit = Audit.get()](const TAlarmRow& row) {
+        audit->Acknowledge(TActiveAlarms::TargetText(row) + " — " + row.state, row.ack_comment);
+    };
+    Alarms->SetHooks(std::move(hooks));
 }
 
 void TMainParts::Destroy() {
@@ -68,13 +90,20 @@ void TMainParts::Destroy() {
     // record list off as it stops, and the list's loads end before the database goes.
     device_tree_.reset();
     Device.reset();
+    // Its thread writes what the operator acknowledged, to the audit trail too, before it ends.
+    alarms_view_.reset();
+    if (Alarms) {
+        Alarms->SetHooks({});
+    }
     // No thread writes audit rows any more: the view can go before the trail.
     if (Audit) {
         Audit->SetOnStored({});
     }
     audit_view_.reset();
     record_list_.reset();
+    // The sound thread asks the alarms whether to sound on until it ends.
     Sound.reset();
+    Alarms.reset();
     // Its queued calls die with it; the log it reports to is still there.
     sound_output_.reset();
     Audit.reset();

@@ -2,14 +2,18 @@
 
 // The system's parts behind the main window, created in their order and destroyed in the
 // closing order: the log and its pane, the sound output, the database, the audit trail, the
-// sound player, the event records, the device service, and the record list, the device tree and
-// the audit trail's view on the window's views. The settings they read and the window's controls
-// outlive them.
+// sound player, the event records, the active alarms, the device service, and the record list,
+// the device tree, the active alarms' panel and the audit trail's view on the window's views.
+// The settings they read and the window's controls outlive them.
+
+#include <QString>
 
 #include <functional>
 #include <memory>
 #include <string>
 
+class TActiveAlarms;
+class TActiveAlarmsUi;
 class TAppControl;
 class TAudit;
 class TAuditViewUi;
@@ -45,6 +49,8 @@ struct TMainPartsLinks {
     std::function<void(int field, int width)> set_field_width;
     // The record list's columns were moved or resized.
     std::function<void()> on_list_layout_changed;
+    // The operator's comment on an acknowledgement; false: cancelled.
+    std::function<bool(QString& comment)> ask_comment;
 };
 
 class TMainParts final {
@@ -64,6 +70,8 @@ public:
     TAuditViewUi* GetAuditView() const { return audit_view_.get(); }
     TSound* GetSound() const { return Sound.get(); }
     TRecord* GetRecord() const { return Record.get(); }
+    TActiveAlarms* GetActiveAlarms() const { return Alarms.get(); }
+    TActiveAlarmsUi* GetActiveAlarmsView() const { return alarms_view_.get(); }
     TDevice* GetDevice() const { return Device.get(); }
     TQtSoundOutput* GetSoundOutput() const { return sound_output_.get(); }
     TRecordListUi* GetRecordList() const { return record_list_.get(); }
@@ -81,8 +89,10 @@ private:
     std::unique_ptr<TAudit> Audit;
     std::unique_ptr<TSound> Sound;
     std::unique_ptr<TRecord> Record;
+    std::unique_ptr<TActiveAlarms> Alarms;
     std::unique_ptr<TDevice> Device;
     std::unique_ptr<TRecordListUi> record_list_;
     std::unique_ptr<TDeviceTreeUi> device_tree_;
+    std::unique_ptr<TActiveAlarmsUi> alarms_view_;
     std::unique_ptr<TAuditViewUi> audit_view_;
 };

@@ -13,6 +13,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -40,6 +41,20 @@ QIcon Icon(const char* name) {
 
 QFont FixedFont() {
     return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
+
+// A read-only table of whole rows, as the log pane's tabs show them.
+QTableView* RowTable(const char* name) {
+    auto* table = new QTableView;
+    table->setObjectName(QLatin1String(name));
+    table->setFont(FixedFont());
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->setVisible(false);
+    // One line a row, as the record list: the short pane shows as many rows as it can.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
+    return table;
 }
 
 } // namespace
@@ -132,12 +147,8 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit->setUndoRedoEnabled(false);
 
-    AuditView = new QTableView;
-    AuditView->setObjectName(QStringLiteral("AuditView"));
-    AuditView->setFont(FixedFont());
-    AuditView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    AuditView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    AuditView->verticalHeader()->setVisible(false);
+    AlarmsView = RowTable("AlarmsView");
+    AuditView = RowTable("AuditView");
     TabsLog = new QTabWidget;
     TabsLog->setObjectName(QStringLiteral("TabsLog"));
     // Along the bottom edge the tabs' captions read in full; on a side edge they were cut to
@@ -146,6 +157,7 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     TabsLog->setDocumentMode(true);
     TabsLog->setMinimumHeight(MinPaneHeight);
     TabsLog->addTab(RichEdit, QStringLiteral("Журнал программы"));
+    TabsLog->addTab(AlarmsView, QStringLiteral("Активные тревоги"));
     TabsLog->addTab(AuditView, QStringLiteral("Журнал действий"));
 
     SplitterUpDown->addWidget(SplitterLeftRight);
@@ -210,6 +222,14 @@ void TMainWindowWidgets::BuildMenus(QMainWindow& window) {
     a.MM_Service_SoundOff = service->addAction(Icon("sound_off"), QStringLiteral("Отбой звука"));
     a.MM_Service_SoundOff->setToolTip(QStringLiteral("Отбой звука"));
     a.MM_Service_SoundOff->setShortcut(Qt::Key_F10);
+    a.MM_Service_Acknowledge =
+        service->addAction(Icon("acknowledge"), QStringLiteral("Квитировать"));
+    a.MM_Service_Acknowledge->setToolTip(QStringLiteral("Квитировать выбранные тревоги"));
+    a.MM_Service_Acknowledge->setShortcut(Qt::Key_F9);
+    a.MM_Service_AcknowledgeAll =
+        service->addAction(Icon("acknowledge_all"), QStringLiteral("Квитировать все"));
+    a.MM_Service_AcknowledgeAll->setToolTip(QStringLiteral("Квитировать все тревоги"));
+    a.MM_Service_AcknowledgeAll->setShortcut(Qt::SHIFT | Qt::Key_F9);
     service->addSeparator();
     a.MM_Service_Setup = service->addAction(Icon("settings"), QStringLiteral("Настройки"));
     a.MM_Service_Setup->setToolTip(QStringLiteral("Настройки"));
@@ -271,6 +291,13 @@ void TMainWindowWidgets::BuildToolBars(QMainWindow& window) {
         ToolBarRecords->addAction(Icon("sound_off"), QStringLiteral("Отбой звука"));
     QObject::connect(a.ToolButtonSoundOff, &QAction::triggered, a.MM_Service_SoundOff,
                      &QAction::trigger);
+    // Beside "Отбой звука", named: the alarms' tab under them keeps its height for rows.
+    ToolBarRecords->addSeparator();
+    for (QAction* action : {a.MM_Service_Acknowledge, a.MM_Service_AcknowledgeAll}) {
+        ToolBarRecords->addAction(action);
+        static_cast<QToolButton*>(ToolBarRecords->widgetForAction(action))
+            ->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    }
 }
 
 void TMainWindowWidgets::BuildStatusBar(QMainWindow& window) {
@@ -283,6 +310,10 @@ void TMainWindowWidgets::BuildStatusBar(QMainWindow& window) {
         window.statusBar()->addWidget(label, i + 1 == status_panels.size() ? 1 : 0);
         status_panels[i] = label;
     }
+    AlarmCountPanel = new QLabel(&window);
+    AlarmCountPanel->setObjectName(QStringLiteral("AlarmCountPanel"));
+    AlarmCountPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    window.statusBar()->addPermanentWidget(AlarmCountPanel);
     // Nothing has been started or stopped yet: the service is stopped.
     status_panels[0]->setText(QStringLiteral("Stop"));
 }

@@ -41,6 +41,9 @@ struct TMainActions {
     QAction* MM_Service_Stop = nullptr;
     QAction* MM_Service_Start = nullptr;
     QAction* MM_Service_SoundOff = nullptr;
+    // The active alarms' commands; their tool buttons are on the alarms' tab.
+    QAction* MM_Service_Acknowledge = nullptr;
+    QAction* MM_Service_AcknowledgeAll = nullptr;
     QAction* MM_Service_Setup = nullptr;
     QAction* MM_Help_Manual = nullptr;
     QAction* MM_Help_CheckUpdate = nullptr;
@@ -76,11 +79,14 @@ struct TMainWindowWidgets {
     QTableView* ListView = nullptr;
     QToolBar* ToolBarRecords = nullptr;
     QPlainTextEdit* RichEdit = nullptr;
-    // The log pane and the audit trail as tabs under the lists, the tabs at their left edge so
-    // the pane's height is the log's.
+    // The log pane, the active alarms and the audit trail as tabs under the lists, the tabs
+    // along their bottom edge.
     QTabWidget* TabsLog = nullptr;
+    QTableView* AlarmsView = nullptr;
     QTableView* AuditView = nullptr;
     std::array<QLabel*, StatusPanelCount> status_panels{};
+    // The number of unacknowledged alarms, at the bar's right end.
+    QLabel* AlarmCountPanel = nullptr;
 
 private:
     void BuildControls(QMainWindow& window);

@@ -15,37 +15,10 @@
 
 #include "buslink/kordeya32.h"
 #include "full_tree.h"
+#include "qt/heartbeat.h"
 #include "ui/app_control_qt.h"
 #include "ui/device_tree_view.h"
 #include "views_fixture.h"
-
-namespace {
-
-// The longest gap between two ticks of a 1 ms timer, less the millisecond itself.
-class Heartbeat {
-public:
-    Heartbeat() {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, static_cast<double>(clock_.nsecsElapsed()) / 1e6 - 1.0);
-            clock_.restart();
-        });
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.start(1);
-        clock_.start();
-    }
-    void Reset() {
-        longest_ = 0;
-        clock_.restart();
-    }
-    double Longest() const { return longest_; }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    double longest_ = 0;
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

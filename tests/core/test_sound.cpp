@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <barrier>
 #include <chrono>
 #include <condition_variable>
@@ -208,6 +209,47 @@ TEST_F(SoundTest, ALoopedLevelHoldsAgainstLowerEventsAndGivesWayToHigherOnes) {
         TakeCalls(),
         (Calls{"0 play sound/alarm.wav looped", "90000 stop", "90000 play sound/alert.wav looped",
                "91100 play sound/failure.wav looped", "92100 play sound/attention.wav looped"}));
+}
+
+// Unacknowledged alarms as the sound thread sees them: the gravest level among them.
+class FakeKeeper final : public TSoundKeeper {
+public:
+    bool KeepsSounding(TSoundLevel level) const override { return unacknowledged >= level; }
+    std::atomic<int> unacknowledged{SOUND_OFF};
+};
+
+TEST_F(SoundTest, SoundUntilAckHoldsALoopedLevelWhileAGraverAlarmWaitsForTheOperator) {
+    FakeKeeper keeper;
+    sound_->SetKeeper(&keeper);
+    keeper.unacknowledged = SOUND_ALARM;
+    // Off by default: the hold times apply whatever waits.
+    Request(SOUND_ALARM);
+    Advance(91000);
+    settings_.sound_until_ack = true;
+    Request(SOUND_ALARM);
+    Advance(200000);
+    // "Отбой звука" silences without acknowledging; the next event sounds again and is kept
+    // by the waiting alarm although it is a lower level.
+    Request(SOUND_OFF);
+    Advance(1000);
+    Request(SOUND_ATTENTION);
+    Advance(40000);
+    keeper.unacknowledged = SOUND_OFF; // acknowledged
+    Advance(1000);
+    // A fault waiting does not keep an attention sound.
+    keeper.unacknowledged = SOUND_FAILURE;
+    Request(SOUND_ATTENTION);
+    Advance(31000);
+    // Chimes are never kept.
+    keeper.unacknowledged = SOUND_ALARM;
+    Request(SOUND_LOSS_DEVICE);
+    Advance(6000);
+    EXPECT_EQ(TakeCalls(), (Calls{"0 play sound/alarm.wav looped", "90000 stop",
+                                  "91000 play sound/alarm.wav looped", "291100 stop",
+                                  "292000 play sound/attention.wav looped", "332100 stop",
+                                  "333000 play sound/attention.wav looped", "363000 stop",
+                                  "364000 play sound/loss_device.wav", "369100 stop"}));
+    sound_.reset(); // the keeper must outlive the player
 }
 
 TEST_F(SoundTest, OneShotLevelsStillReplaceEachOther) {

@@ -24,6 +24,7 @@ public:
     bool GetCtrlInv() const override { return ctrl_inv; }
     bool GetCtrlRs485() const override { return ctrl_rs485; }
     bool GetIsSound() const override { return is_sound; }
+    bool GetSoundUntilAck() const override { return sound_until_ack; }
     bool GetIsAutoRun() const override { return is_auto_run; }
     int GetRecordsMask() const override { return records_mask; }
 
@@ -34,6 +35,7 @@ public:
     std::atomic<bool> ctrl_inv{false};
     std::atomic<bool> ctrl_rs485{false};
     std::atomic<bool> is_sound{true};
+    std::atomic<bool> sound_until_ack{false};
     std::atomic<bool> is_auto_run{true};
     std::atomic<int> records_mask{RECORDS_MASK_ALL};
 

@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QSplitterHandle>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QToolBar>
 
@@ -29,6 +31,7 @@
 #include "records/audit.h"
 #include "sim/bus_sim.h"
 #include "ui/about_dialog.h"
+#include "ui/active_alarms_view.h"
 #include "ui/audit_view.h"
 #include "ui/record_list_view.h"
 #include "ui/signal_close.h"
@@ -276,6 +279,75 @@ private slots:
         QVERIFY(rows[1][2].ends_with("; Operator Name:  → Сидорова"));
     }
 
+    void theOperatorAcknowledgesAFireFromTheAlarmsTab() {
+        WindowFixture f;
+        SimulatedBus bus(f.PortsDir());
+        QVERIFY(bus.started);
+        f.Start(ManualStart);
+        f.main->Actions().MM_Service_Start->trigger();
+        TDevice& device = *f.main->GetDevice();
+        QTRY_VERIFY(device.GetCount() == 1 && device.GetItem(0)->info_complete);
+        QTabWidget* tabs = f.main->findChild<QTabWidget*>(QStringLiteral("TabsLog"));
+        QLabel* count = f.main->findChild<QLabel*>(QStringLiteral("AlarmCountPanel"));
+        QVERIFY(tabs != nullptr && count != nullptr);
+        // The operator has hidden the log's pane and looks at another tab.
+        tabs->setCurrentIndex(0);
+        f.main->Actions().MM_View_LogApplication->trigger();
+        QVERIFY(tabs->isHidden());
+
+        std::string error;
+        QVERIFY(bus.sim.Inject(DeviceEvent(TSimAction::Loop, 1, statecode::LOOP_FIRE, 2), error));
+        TActiveAlarmsUi& panel = *f.main->GetActiveAlarmsView();
+        const TActiveAlarmsModel& model = panel.Model();
+        const auto fire_row = [&]() -> int {
+            for (int row = 0; row < model.rowCount(); ++row) {
+                if (model.Row(row)->item == "ШС 3") {
+                    return row;
+                }
+            }
+            return -1;
+        };
+        QTRY_VERIFY(fire_row() >= 0);
+        // The fire is put before the operator's eyes: the pane, its tab, its count, its colours.
+        QTRY_VERIFY(tabs->isVisible());
+        QVERIFY(f.main->Actions().MM_View_LogApplication->isChecked());
+        QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("AlarmsView"));
+        const int waiting = model.Snapshot().unacknowledged;
+        QVERIFY(waiting >= 1);
+        QCOMPARE(tabs->tabText(tabs->currentIndex()),
+                 QStringLiteral("Активные тревоги (%1)").arg(waiting));
+        QCOMPARE(count->text(), QStringLiteral("Не квитировано: %1").arg(waiting));
+        QVERIFY(count->autoFillBackground());
+        const QModelIndex state = model.index(fire_row(), TActiveAlarmsModel::STATE_COLUMN);
+        QCOMPARE(state.data().toString(), QStringLiteral("ШС 3: Пожар"));
+        QVERIFY(state.data(Qt::FontRole).value<QFont>().bold());
+
+        // Cancelled at the comment: nothing is acknowledged.
+        QTableView* view = f.main->findChild<QTableView*>(QStringLiteral("AlarmsView"));
+        view->selectRow(fire_row());
+        f.main->Actions().MM_Service_Acknowledge->trigger();
+        QTRY_COMPARE(panel.Pending(), 0);
+        QVERIFY(!model.Row(fire_row())->acknowledged);
+
+        f.comments.push_back(QStringLiteral("Ложное; проверено \"на месте\""));
+        view->selectRow(fire_row());
+        f.main->Actions().MM_Service_Acknowledge->trigger();
+        QTRY_VERIFY(model.Row(fire_row())->acknowledged);
+        QCOMPARE(model.Row(fire_row())->ack_user, TAudit::GetSystemUser());
+        QCOMPARE(model.Snapshot().unacknowledged, waiting - 1);
+        QCOMPARE(count->text(), QStringLiteral("Не квитировано: %1").arg(waiting - 1));
+        const TAuditModel& audit = f.main->GetAuditView()->Model();
+        QTRY_VERIFY(audit.rowCount() > 0 &&
+                    audit.index(0, 2).data().toString() == QStringLiteral("Квитирование"));
+        QVERIFY(audit.index(0, 3).data().toString().startsWith(QStringLiteral("ШС 3 устройства")));
+        QCOMPARE(audit.index(0, 4).data().toString(),
+                 QStringLiteral("Ложное; проверено \"на месте\""));
+
+        // Acknowledged and still in fire, the row stays; back to normal, it leaves.
+        QVERIFY(bus.sim.Inject(DeviceEvent(TSimAction::Loop, 1, statecode::LOOP_NORMAL, 2), error));
+        QTRY_COMPARE(fire_row(), -1);
+    }
+
     void aSilentLineReplacesTheLastStateInTheStatusBar() {
         WindowFixture f;
         PtyPort silent(f.PortsDir(), Com);
@@ -389,6 +461,8 @@ private slots:
         QCOMPARE(a.MM_View_UpdateDevices->shortcut(), QKeySequence(Qt::Key_F6));
         QCOMPARE(a.MM_Service_SoundOff->shortcut(), QKeySequence(Qt::Key_F10));
         QCOMPARE(a.MM_Service_Setup->shortcut(), QKeySequence(Qt::Key_F12));
+        QCOMPARE(a.MM_Service_Acknowledge->shortcut(), QKeySequence(Qt::Key_F9));
+        QCOMPARE(a.MM_Service_AcknowledgeAll->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F9));
         // The message field is always shown.
         QVERIFY(a.MM_View_Fields_Items[7]->isChecked());
         QVERIFY(!a.MM_View_Fields_Items[7]->isEnabled());
@@ -418,7 +492,8 @@ private slots:
         }
         QCOMPARE(paging,
                  QStringList({"Первая запись", "Предыдущая страница", "|", "Следующая страница",
-                              "Последняя запись", "|", "Отбой звука"}));
+                              "Последняя запись", "|", "Отбой звука", "|",
+                              "Квитировать выбранные тревоги", "Квитировать все тревоги"}));
     }
 
     void fileCommandsOnlyChangeTheSetting() {

@@ -99,6 +99,14 @@ public:
             answers.pop_front();
             return !chosen.isEmpty();
         };
+        options.ask_comment = [this](QString& comment) {
+            if (comments.empty()) {
+                return false;
+            }
+            comment = comments.front();
+            comments.pop_front();
+            return true;
+        };
         main = std::make_unique<TF_Main>(port, options);
         setup = std::make_unique<TF_Setup>(*main);
     }
@@ -165,6 +173,8 @@ public:
     // What the file dialogs were asked and what they answer next (an empty answer cancels).
     std::vector<TFileChoice> choices;
     std::deque<QString> answers;
+    // The operator's comments on acknowledgements, in turn; none left: the prompt is cancelled.
+    std::deque<QString> comments;
     // How often the service tries again a database that failed at its start.
     int db_retry_ms = TDevice::DB_RETRY_MS;
     std::unique_ptr<TF_Main> main;

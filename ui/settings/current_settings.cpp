@@ -50,6 +50,11 @@ bool TCurrentSettings::GetIsSound() const {
     return is_sound_;
 }
 
+bool TCurrentSettings::GetSoundUntilAck() const {
+    std::lock_guard lock(lock_);
+    return sound_until_ack_;
+}
+
 bool TCurrentSettings::GetIsAutoRun() const {
     std::lock_guard lock(lock_);
     return is_auto_run_;
@@ -120,6 +125,11 @@ void TCurrentSettings::SetCtrlRs485(bool on) {
 void TCurrentSettings::SetIsSound(bool on) {
     std::lock_guard lock(lock_);
     is_sound_ = on;
+}
+
+void TCurrentSettings::SetSoundUntilAck(bool on) {
+    std::lock_guard lock(lock_);
+    sound_until_ack_ = on;
 }
 
 void TCurrentSettings::SetIsAutoRun(bool on) {

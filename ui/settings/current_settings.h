@@ -29,6 +29,7 @@ public:
     bool GetCtrlInv() const override;
     bool GetCtrlRs485() const override;
     bool GetIsSound() const override;
+    bool GetSoundUntilAck() const override;
     bool GetIsAutoRun() const override;
     int GetRecordsMask() const override;
 
@@ -52,6 +53,7 @@ public:
     void SetCtrlInv(bool on);
     void SetCtrlRs485(bool on);
     void SetIsSound(bool on);
+    void SetSoundUntilAck(bool on);
     void SetIsAutoRun(bool on);
     void SetRecordsMask(int mask);
 
@@ -66,6 +68,7 @@ private:
     bool ctrl_inv_ = false;
     bool ctrl_rs485_ = false;
     bool is_sound_ = false;
+    bool sound_until_ack_ = false;
     bool is_auto_run_ = false;
     int records_mask_ = RECORDS_MASK_KEY.fallback;
 };

@@ -29,6 +29,7 @@ struct TSetupOptions {
     bool is_sound;
     bool is_auto_run;
     std::int32_t records_mask;
+    bool sound_until_ack;
 };
 
 // One key: its name in the file, its value in TSetupOptions, the value a missing or unreadable
@@ -64,6 +65,7 @@ inline constexpr std::array SETUP_KEYS = {
     TSetupKey{.name = "IsAutoRun", .value = &TSetupOptions::is_auto_run, .fallback = 1},
     TSetupKey{
         .name = "RecordsMask", .value = &TSetupOptions::records_mask, .fallback = RECORDS_MASK_ALL},
+    TSetupKey{.name = "SoundUntilAck", .value = &TSetupOptions::sound_until_ack},
 };
 
 // The table's entry for `value`; every member of TSetupOptions has one.
