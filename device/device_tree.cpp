@@ -67,16 +67,13 @@ bool Bit(int mask, int k) {
     return ((mask >> k) & 1) != 0;
 }
 
-// The menu of a cell that can carry commands. The target is written before the mask, so a
+// The menu of a cell that can carry commands: none while the device cannot take them, its
+// device all the same (its events are offered). The target is written before the mask, so a
 // right click never sees a mask without its device.
 void SetMenu(TNodeData& cell, bool commandable, int mask, int index, TDeviceEntry& entry) {
-    if (!commandable) {
-        cell.menu_mask = 0;
-        return;
-    }
     cell.index = index;
     cell.entry = &entry;
-    cell.menu_mask = mask;
+    cell.menu_mask = commandable ? mask : 0;
 }
 
 // The value of a loop's or relay's record: its zero-based number and a code.

@@ -31,6 +31,18 @@ TPageButtons PageButtonsAt(int offset, int page_size, int count) {
     return {back, back, forward, forward};
 }
 
+TListPosition ListPositionAt(int offset, int page_size, int count) {
+    TListPosition position;
+    position.count = std::max(count, 0);
+    if (page_size <= 0) {
+        return position;
+    }
+    position.pages = std::max((position.count + page_size - 1) / page_size, 1);
+    const int from_newest = offset <= 0 ? 1 : (offset + page_size - 1) / page_size + 1;
+    position.page = std::min(from_newest, position.pages);
+    return position;
+}
+
 TRecordList::TRecordList(TLog* log, const TRecord& record, TSQLite& sqlite,
                          const TSettings& settings, TRecordListView& view,
                          std::unique_ptr<TTimer> timer)
@@ -145,6 +157,7 @@ void TRecordList::SetTimer(bool on) {
         PageButtonsUpdate();
     } else {
         view_.SetPageButtons(TPageButtons{});
+        view_.ShowPosition(TListPosition{});
     }
 }
 
@@ -168,7 +181,9 @@ void TRecordList::ArmTimer(int interval_ms) {
 }
 
 void TRecordList::PageButtonsUpdate() {
-    view_.SetPageButtons(PageButtonsAt(GetPageOffset(), PageSize(), ListedCount()));
+    const int listed = ListedCount();
+    view_.SetPageButtons(PageButtonsAt(GetPageOffset(), PageSize(), listed));
+    view_.ShowPosition(ListPositionAt(GetPageOffset(), PageSize(), listed));
 }
 
 int TRecordList::ListedCount() const {

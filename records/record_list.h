@@ -63,6 +63,16 @@ struct TPageButtons {
 
 enum class TPageButton { First, Prior, Next, Last };
 
+// Where the page shown stands among the listed records ("стр. k из n"): page 1 is the newest.
+// All zero while the list is switched off.
+struct TListPosition {
+    int count = 0; // the records listed
+    int page = 0;
+    int pages = 0;
+
+    friend bool operator==(const TListPosition&, const TListPosition&) = default;
+};
+
 // The record list control as the list sees it. Called on the GUI thread only.
 class TRecordListView {
 public:
@@ -75,6 +85,7 @@ public:
     // Replaces columns and rows in one step, with painting held until it is done.
     virtual void ShowPage(const TRecordListPage& page) = 0;
     virtual void SetPageButtons(const TPageButtons& buttons) = 0;
+    virtual void ShowPosition(const TListPosition& position) = 0;
 };
 
 // The offset a paging button moves to from offset O with page size P and C listed records.
@@ -82,6 +93,9 @@ public:
 int NewPageOffset(TPageButton button, int offset, int page_size, int count);
 // Which paging buttons may be pressed at offset O.
 TPageButtons PageButtonsAt(int offset, int page_size, int count);
+// The page at offset O. Paging back from the last page leaves offsets between whole pages: a
+// page counts as the next one once it starts past a page boundary.
+TListPosition ListPositionAt(int offset, int page_size, int count);
 
 class TRecordList {
 public:

@@ -150,6 +150,12 @@ TDeviceTreeUi::TDeviceTreeUi(QTreeView* view, QMenu* popup, TLog* log, TDevice& 
         connect(action, &QAction::triggered, this, [this, i] { PopupItemTriggered(i); });
         popup_items_[i] = action;
     }
+    // Not a command: offered on every node of a device, also while a command is awaited.
+    popup_separator_ = popup_->addSeparator();
+    popup_events_ = popup_->addAction(QStringLiteral("События устройства"));
+    popup_events_->setObjectName(QStringLiteral("PM_DeviceEvents"));
+    connect(popup_events_, &QAction::triggered, this,
+            [this] { emit deviceEventsWanted(popup_events_->data().value<std::uint32_t>()); });
 }
 
 TDeviceTreeUi::~TDeviceTreeUi() {
@@ -240,16 +246,26 @@ bool TDeviceTreeUi::TreeViewMouseDown(const QMouseEvent& event) {
         return true;
     }
     view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-    const int mask = node->cell != nullptr ? OpenDevicePopup(device_, *node->cell, log_) : 0;
-    if (mask == 0) {
+    // A line of no command (power, battery...) belongs to the device above it.
+    const TDeviceEntry* entry = nullptr;
+    for (QModelIndex at = index; at.isValid() && entry == nullptr; at = at.parent()) {
+        const TTreeNode* above = model_.Node(at);
+        entry = above != nullptr && above->cell != nullptr
+                    ? static_cast<TDeviceEntry*>(above->cell->entry)
+                    : nullptr;
+    }
+    if (entry == nullptr) {
         return true;
     }
+    const int mask = node->cell != nullptr ? OpenDevicePopup(device_, *node->cell, log_) : 0;
     popup_cell_ = node->cell;
-    const int tag = node->cell->index;
+    const int tag = node->cell != nullptr ? static_cast<int>(node->cell->index) : 0;
     for (std::size_t i = 0; i < popup_items_.size(); ++i) {
         popup_items_[i]->setData(tag);
         popup_items_[i]->setVisible(((mask >> i) & 1) != 0);
     }
+    popup_separator_->setVisible(mask != 0);
+    popup_events_->setData(QVariant::fromValue(entry->record.Get().device_id));
     popup_->popup(QCursor::pos());
     return true;
 }

@@ -75,6 +75,10 @@ public:
     // The tree thread: a snapshot waits; the swap is done on the GUI thread.
     void TreeSnapshotReady() override;
 
+signals:
+    // "События устройства" was chosen on a node of this device.
+    void deviceEventsWanted(std::uint32_t device_id);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -93,6 +97,8 @@ private:
     TDeviceTreeModel model_;
     QPointer<QMenu> popup_;
     std::array<QAction*, DEVICE_POPUP_ITEM_COUNT> popup_items_{};
+    QAction* popup_separator_ = nullptr;
+    QAction* popup_events_ = nullptr;
     const TNodeData* popup_cell_ = nullptr; // the node the menu was opened on
     TTreeRestore restore_;
     std::vector<char> expanded_; // per node id, kept by the view's expand and collapse signals

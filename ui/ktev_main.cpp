@@ -8,17 +8,22 @@
 #include <QLabel>
 #include <QStatusBar>
 
+#include <algorithm>
+#include <vector>
+
 #include "audio/sound.h"
 #include "buslink/kordeya32.h"
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "log/log.h"
 #include "records/audit.h"
+#include "records/cell_text.h"
 #include "records/record.h"
 #include "ui/about_dialog.h"
 #include "ui/app_control_qt.h"
 #include "ui/device_tree_view.h"
 #include "ui/ktev_setup.h"
+#include "ui/record_filter_bar.h"
 #include "ui/record_list_style.h"
 #include "ui/record_list_view.h"
 
@@ -40,6 +45,27 @@ bool QtChooseFile(QWidget* parent, const TFileChoice& choice, QString& chosen) {
     }
     chosen = dialog.selectedFiles().constFirst();
     return true;
+}
+
+// The devices of the table for the record filter, by address: "ППКОП-16 «Склад №1» (адрес 1)".
+std::vector<TDeviceChoice> DeviceChoices(const TDevice& device) {
+    std::vector<std::pair<int, TDeviceChoice>> found;
+    for (int i = 0; i < device.GetCount(); ++i) {
+        const TDeviceRecord record = device.GetItem(i)->record.Get();
+        std::string text = record.const_name[0] != '\0' ? DeviceNameText(record.const_name)
+                                                        : DeviceIdText(record.device_id);
+        if (record.user_name[0] != '\0') {
+            text += " «" + DeviceNameText(record.user_name) + "»";
+        }
+        text += " (адрес " + std::to_string(record.address) + ")";
+        found.push_back({record.address, {record.device_id, QString::fromStdString(text)}});
+    }
+    std::ranges::stable_sort(found, {}, &std::pair<int, TDeviceChoice>::first);
+    std::vector<TDeviceChoice> choices;
+    for (auto& [address, choice] : found) {
+        choices.push_back(std::move(choice));
+    }
+    return choices;
 }
 
 } // namespace
@@ -178,6 +204,9 @@ void TF_Main::ListViewUpdate() {
 void TF_Main::TreeViewUpdateNow() {
     // The device tree rebuilds itself on this signal; until it is plugged in, nothing listens.
     emit TreeViewUpdateRequested();
+    if (const TDevice* device = GetDevice()) {
+        widgets_.FilterBar->SetDevices(DeviceChoices(*device));
+    }
 }
 
 void TF_Main::ListViewUpdateNow() {

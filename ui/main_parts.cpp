@@ -13,6 +13,7 @@
 #include "ui/device_tree_view.h"
 #include "ui/log_pane_qt.h"
 #include "ui/main_window_widgets.h"
+#include "ui/record_filter_bar.h"
 #include "ui/record_list_view.h"
 #include "ui/settings/current_settings.h"
 #include "ui/sound_output_qt.h"
@@ -59,11 +60,20 @@ void TMainParts::CreateViews(const TMainPartsLinks& links) {
     list.field_items = w.actions.MM_View_Fields_Items;
     list.field_width = links.field_width;
     list.set_field_width = links.set_field_width;
+    list.position = w.RecordCountPanel;
     record_list_ =
         std::make_unique<TRecordListUi>(list, Log.get(), *Record, *SQLite, *links.settings);
     record_list_->on_layout_changed = links.on_list_layout_changed;
+    w.FilterBar->SetTypeSource(
+        [record = Record.get()](int type) { return record->GetTypeName(type); },
+        [settings = links.settings] { return settings->GetRecordsMask(); });
+    QObject::connect(
+        w.FilterBar, &TRecordFilterBar::filterChanged, record_list_.get(),
+        [bar = w.FilterBar, list = record_list_.get()] { list->List().SetFilter(bar->Filter()); });
     device_tree_ = std::make_unique<TDeviceTreeUi>(w.TreeView, w.PopupMenuDevice, Log.get(),
                                                    *Device, *Record, *links.app);
+    QObject::connect(device_tree_.get(), &TDeviceTreeUi::deviceEventsWanted, w.FilterBar,
+                     &TRecordFilterBar::ShowDevice);
     audit_view_ = std::make_unique<TAuditViewUi>(w.AuditView, Log.get(), *SQLite);
     Audit->SetOnStored([view = audit_view_.get()] { view->Refresh(); });
 

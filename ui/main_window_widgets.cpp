@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "records/record_list.h"
+#include "ui/record_filter_bar.h"
 #include "ui/settings/settings_file.h"
 
 // Resources of a static library are registered by hand, outside any namespace.
@@ -117,6 +118,8 @@ void TMainWindowWidgets::BuildControls(QMainWindow& window) {
     auto* records_layout = new QVBoxLayout(PanelRecords);
     records_layout->setContentsMargins(0, 0, 0, 0);
     records_layout->setSpacing(0);
+    FilterBar = new TRecordFilterBar;
+    records_layout->addWidget(FilterBar);
     ListView = new QTableView;
     ListView->setObjectName(QStringLiteral("ListView"));
     ListView->setFont(FixedFont());
@@ -310,6 +313,10 @@ void TMainWindowWidgets::BuildStatusBar(QMainWindow& window) {
         window.statusBar()->addWidget(label, i + 1 == status_panels.size() ? 1 : 0);
         status_panels[i] = label;
     }
+    RecordCountPanel = new QLabel(&window);
+    RecordCountPanel->setObjectName(QStringLiteral("RecordCountPanel"));
+    RecordCountPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    window.statusBar()->addPermanentWidget(RecordCountPanel);
     AlarmCountPanel = new QLabel(&window);
     AlarmCountPanel->setObjectName(QStringLiteral("AlarmCountPanel"));
     AlarmCountPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);

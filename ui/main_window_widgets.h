@@ -21,6 +21,7 @@ class QTableView;
 class QToolBar;
 class QTreeView;
 class QWidget;
+class TRecordFilterBar;
 
 // The menu items and tool buttons, named as the window design names them.
 struct TMainActions {
@@ -76,6 +77,7 @@ struct TMainWindowWidgets {
     QProgressBar* ProgressBarDevices = nullptr;
     QMenu* PopupMenuDevice = nullptr;
     QWidget* PanelRecords = nullptr;
+    TRecordFilterBar* FilterBar = nullptr;
     QTableView* ListView = nullptr;
     QToolBar* ToolBarRecords = nullptr;
     QPlainTextEdit* RichEdit = nullptr;
@@ -85,6 +87,8 @@ struct TMainWindowWidgets {
     QTableView* AlarmsView = nullptr;
     QTableView* AuditView = nullptr;
     std::array<QLabel*, StatusPanelCount> status_panels{};
+    // The records the list holds and the page shown ("Записей: 120, стр. 1 из 3").
+    QLabel* RecordCountPanel = nullptr;
     // The number of unacknowledged alarms, at the bar's right end.
     QLabel* AlarmCountPanel = nullptr;
 

@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QScrollBar>
 #include <QStyle>
@@ -236,6 +237,17 @@ void TRecordListUi::SetPageButtons(const TPageButtons& buttons) {
     controls_.page_buttons[1]->setEnabled(buttons.prior);
     controls_.page_buttons[2]->setEnabled(buttons.next);
     controls_.page_buttons[3]->setEnabled(buttons.last);
+}
+
+void TRecordListUi::ShowPosition(const TListPosition& position) {
+    if (controls_.position == nullptr) {
+        return;
+    }
+    controls_.position->setText(position.page == 0 ? QString()
+                                                   : QStringLiteral("Записей: %1, стр. %2 из %3")
+                                                         .arg(position.count)
+                                                         .arg(position.page)
+                                                         .arg(position.pages));
 }
 
 void TRecordListUi::PopupItemTriggered(int field, bool checked) {

@@ -16,6 +16,7 @@
 #include "records/record_list.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 
 class TRecordListModel final : public QAbstractTableModel {
@@ -50,6 +51,8 @@ struct TRecordListControls {
     std::function<int(int field)> field_width;
     // The operator gave a field's column this width: the settings keep it from now on; required.
     std::function<void(int field, int width)> set_field_width;
+    // The status bar's count of the records listed and the page shown; null: none.
+    QLabel* position = nullptr;
 };
 
 // Binds the list to the window's table view, paging buttons and field items, and adds the
@@ -81,6 +84,7 @@ public:
     int FieldWidth(int field) const override;
     void ShowPage(const TRecordListPage& page) override;
     void SetPageButtons(const TPageButtons& buttons) override;
+    void ShowPosition(const TListPosition& position) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

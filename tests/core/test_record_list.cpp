@@ -33,11 +33,13 @@ public:
         }
     }
     void SetPageButtons(const TPageButtons& b) override { buttons = b; }
+    void ShowPosition(const TListPosition& p) override { position = p; }
 
     std::array<bool, RECORD_FIELD_COUNT> shown{true, true, true, true, true, true, true, true};
     std::array<int, RECORD_FIELD_COUNT> widths{10, 11, 12, 13, 14, 15, 16, 17};
     std::vector<TRecordListPage> pages;
     TPageButtons buttons{true, true, true, true}; // as the window design leaves them
+    TListPosition position;
     std::function<void()> on_show;
 };
 
@@ -142,6 +144,17 @@ TEST(RecordListPaging, OffsetsAndButtonsOfTheThreeCounts) {
     EXPECT_EQ(NewPageOffset(TPageButton::First, -20, 50, 30), 0);
     // Exactly one page.
     EXPECT_EQ(PageButtonsAt(0, 50, 50), NONE);
+}
+
+TEST(RecordListPaging, PageNumbersCountFromTheNewestEvenBetweenWholePages) {
+    // 120 records, 50 a page: pages start at 0, 50 and 70; back from the last at 20.
+    EXPECT_EQ(ListPositionAt(0, 50, 120), (TListPosition{120, 1, 3}));
+    EXPECT_EQ(ListPositionAt(50, 50, 120), (TListPosition{120, 2, 3}));
+    EXPECT_EQ(ListPositionAt(70, 50, 120), (TListPosition{120, 3, 3}));
+    EXPECT_EQ(ListPositionAt(20, 50, 120), (TListPosition{120, 2, 3}));
+    // Fewer records than a page, and none.
+    EXPECT_EQ(ListPositionAt(-20, 50, 30), (TListPosition{30, 1, 1}));
+    EXPECT_EQ(ListPositionAt(0, 50, 0), (TListPosition{0, 1, 1}));
 }
 
 TEST(RecordListCells, DeviceIdAndLocalTime) {

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
@@ -181,7 +182,7 @@ private slots:
         QVERIFY(QColor(selected.pixel(blank)) != QColor(Qt::red));
     }
 
-    void rightClickOpensOnlyTheNodesCommands() {
+    void rightClickOpensTheNodesCommandsAndItsDeviceEvents() {
         TDeviceEntry& e = Add(0x12345678, 10, 4, 0b1010);
         Rebuild();
         view_->expandAll();
@@ -191,16 +192,23 @@ private slots:
         Click(loop3, Qt::LeftButton);
         QCOMPARE(Selected(), loop3);
         QVERIFY(!popup_->isVisible());
-        // A line without commands: selected, no menu.
+        // A line without commands: only its device's events, which go to the record filter.
+        QSignalSpy events(ui_.get(), &TDeviceTreeUi::deviceEventsWanted);
         Click(power, Qt::RightButton);
         QCOMPARE(Selected(), power);
-        QVERIFY(!popup_->isVisible());
+        QTRY_VERIFY(popup_->isVisible());
+        QCOMPARE(VisibleItems(), QStringList({QStringLiteral("События устройства")}));
+        popup_->findChild<QAction*>(QStringLiteral("PM_DeviceEvents"))->trigger();
+        popup_->hide();
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events.front().front().value<std::uint32_t>(), 0x12345678u);
         Click(loop3, Qt::RightButton);
         QCOMPARE(Selected(), loop3);
         QTRY_VERIFY(popup_->isVisible());
         QCOMPARE(VisibleItems(),
                  QStringList({QStringLiteral("Сброс ШС"), QStringLiteral("-- Выключить ШС"),
-                              QStringLiteral("+ Включить ШС")}));
+                              QStringLiteral("+ Включить ШС"), QString(),
+                              QStringLiteral("События устройства")}));
         const TRemoteCommand& command = device_->remote_command;
         QCOMPARE(static_cast<int>(e.line[2].state_node.menu_mask), LINE_MENU);
         QCOMPARE(static_cast<std::uint32_t>(command.device_id), 0x12345678u);
@@ -215,10 +223,12 @@ private slots:
         QCOMPARE(static_cast<int>(command.payload[1]), 0);
         QCOMPARE(static_cast<int>(command.payload[2]), 1);
         QVERIFY(app_.questions.empty()); // switching protection on goes out at once
-        // While it waits for the bus, a right click on another loop only logs.
+        // While it waits for the bus, a right click on another loop offers no command.
         Click(loop3 - 3, Qt::RightButton);
         QCOMPARE(Selected(), loop3 - 3);
-        QVERIFY(!popup_->isVisible());
+        QTRY_VERIFY(popup_->isVisible());
+        QCOMPARE(VisibleItems(), QStringList({QStringLiteral("События устройства")}));
+        popup_->hide();
         QCOMPARE(static_cast<int>(command.index), 2);
         QCOMPARE(parts_->Logged("Предыдущая команда ещё не обработана"), 1);
     }

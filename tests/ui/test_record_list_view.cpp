@@ -3,7 +3,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDateTimeEdit>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QScrollBar>
 #include <QTableView>
@@ -12,6 +15,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "ui/record_filter_bar.h"
 #include "ui/record_list_style.h"
 #include "ui/record_list_view.h"
 #include "views_fixture.h"
@@ -26,9 +30,10 @@ class TestRecordListView : public QObject {
     Q_OBJECT
 
 private:
-    void AddRecords(int n, std::int32_t value = MakeRecordValue(0, 0, 0)) {
+    void AddRecords(int n, std::int32_t value = MakeRecordValue(0, 0, 0),
+                    std::uint32_t device_id = ID) {
         for (int i = 0; i < n; ++i) {
-            QVERIFY(parts_->sqlite->InsertRecord({0, ID, 0, LINE_STATE, value}));
+            QVERIFY(parts_->sqlite->InsertRecord({0, device_id, 0, LINE_STATE, value}));
         }
         parts_->sqlite->RecountRecordsMaskCount();
     }
@@ -55,6 +60,7 @@ private:
     std::array<QAction*, 4> pages_{};
     std::array<QAction*, RECORD_FIELD_COUNT> fields_{};
     std::array<int, RECORD_FIELD_COUNT> widths_{}; // the settings' widths, the operator's included
+    QLabel* position_ = nullptr;
     std::unique_ptr<TRecordListUi> ui_;
 
 private slots:
@@ -88,6 +94,8 @@ private slots:
         controls.set_field_width = [this](int f, int w) {
             widths_[static_cast<std::size_t>(f)] = w;
         };
+        position_ = new QLabel(window_.get());
+        controls.position = position_;
         ui_ = std::make_unique<TRecordListUi>(controls, parts_->log.get(), *parts_->record,
                                               *parts_->sqlite, parts_->settings);
         window_->show();
@@ -97,6 +105,49 @@ private slots:
         ui_.reset();
         window_.reset();
         parts_.reset();
+    }
+
+    void theFilterBarNarrowsTheListAndTheCountSaysWhereItIs() {
+        constexpr std::uint32_t OTHER = 0x00002C3D;
+        TDeviceRecord d{};
+        d.device_id = OTHER;
+        d.address = 8;
+        QVERIFY(parts_->sqlite->InsertDevice(d));
+        AddRecords(100);
+        AddRecords(20, MakeRecordValue(0, 0, 0), OTHER);
+        TRecordFilterBar bar;
+        connect(&bar, &TRecordFilterBar::filterChanged, ui_.get(),
+                [&] { ui_->List().SetFilter(bar.Filter()); });
+        bar.SetDevices({{ID, QStringLiteral("Прибор (адрес 7)")},
+                        {OTHER, QStringLiteral("00002C3D (адрес 8)")}});
+        SwitchOn();
+        QCOMPARE(position_->text(), QStringLiteral("Записей: 120, стр. 1 из 3"));
+
+        bar.ShowDevice(OTHER);
+        QTRY_COMPARE(position_->text(), QStringLiteral("Записей: 20, стр. 1 из 1"));
+        QTRY_COMPARE(ui_->Model().rowCount(), 20);
+        for (int row = 0; row < 20; ++row) {
+            QCOMPARE(Cell(row, 1), QStringLiteral("00002C3D"));
+        }
+
+        // A period ending before it starts is said and not applied.
+        const QDateTime now = QDateTime::currentDateTime();
+        bar.FromEdit()->setDateTime(now.addDays(1));
+        bar.FromCheck()->setChecked(true);
+        bar.ToEdit()->setDateTime(now);
+        bar.ToCheck()->setChecked(true);
+        QCOMPARE(bar.ErrorText(), QStringLiteral("Конец периода раньше начала"));
+        QCOMPARE(bar.Filter().device_id, std::optional<std::uint32_t>(OTHER));
+        QVERIFY(bar.Filter().from && !bar.Filter().to);
+        // Its start moved back, the period holds every record of the device.
+        bar.FromEdit()->setDateTime(now.addDays(-1));
+        QVERIFY(bar.ErrorText().isEmpty());
+        QVERIFY(bar.Filter().from && bar.Filter().to);
+        QTRY_COMPARE(position_->text(), QStringLiteral("Записей: 20, стр. 1 из 1"));
+
+        bar.Clear();
+        QTRY_COMPARE(position_->text(), QStringLiteral("Записей: 120, стр. 1 из 3"));
+        QCOMPARE(bar.Filter(), TRecordFilter{});
     }
 
     void pagesAreShownWithTheirCaptionsColoursAndButtons() {
