@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QResizeEvent>
 #include <QToolButton>
 
 #include "common/settings.h"
@@ -30,12 +31,20 @@ QDateTimeEdit* PeriodEdit(const char* name, const QDateTime& start) {
 
 TRecordFilterBar::TRecordFilterBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("FilterBar"));
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(2, 2, 2, 2);
+    // The list below takes every pixel of height the bar does not need.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    rows_ = new QBoxLayout(QBoxLayout::LeftToRight, this);
+    rows_->setContentsMargins(2, 2, 2, 2);
+    device_row_ = new QHBoxLayout;
+    period_row_ = new QHBoxLayout;
+    rows_->addLayout(device_row_);
+    rows_->addLayout(period_row_, 1);
 
     device_ = new QComboBox;
     device_->setObjectName(QStringLiteral("FilterDevice"));
-    device_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // Wide enough for "ППКОП-16 «Склад №1» (адрес 1)"; longer names show in the drop-down.
+    device_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    device_->setMinimumContentsLength(28);
     device_->addItem(QStringLiteral("Все устройства"));
     connect(device_, &QComboBox::currentIndexChanged, this, [this] { Apply(); });
 
@@ -71,15 +80,25 @@ TRecordFilterBar::TRecordFilterBar(QWidget* parent) : QWidget(parent) {
     error_->setObjectName(QStringLiteral("FilterError"));
     error_->setStyleSheet(QStringLiteral("color: #c62828; font-weight: bold"));
 
-    layout->addWidget(new QLabel(QStringLiteral("Устройство:")));
-    layout->addWidget(device_);
-    layout->addWidget(from_on_);
-    layout->addWidget(from_);
-    layout->addWidget(to_on_);
-    layout->addWidget(to_);
-    layout->addWidget(types_);
-    layout->addWidget(clear);
-    layout->addWidget(error_, 1);
+    device_row_->addWidget(new QLabel(QStringLiteral("Устройство:")));
+    device_row_->addWidget(device_);
+    device_row_->addWidget(types_);
+    device_row_->addWidget(clear);
+    period_row_->addWidget(from_on_);
+    period_row_->addWidget(from_);
+    period_row_->addWidget(to_on_);
+    period_row_->addWidget(to_);
+    period_row_->addWidget(error_, 1);
+}
+
+void TRecordFilterBar::resizeEvent(QResizeEvent* event) {
+    // One row where it fits; on a narrow list the period goes under the device.
+    const int wide = device_row_->sizeHint().width() + period_row_->sizeHint().width() +
+                     rows_->spacing() + rows_->contentsMargins().left() +
+                     rows_->contentsMargins().right();
+    rows_->setDirection(event->size().width() < wide ? QBoxLayout::TopToBottom
+                                                     : QBoxLayout::LeftToRight);
+    QWidget::resizeEvent(event);
 }
 
 void TRecordFilterBar::SetTypeSource(std::function<std::string(int type)> type_name,

@@ -15,9 +15,11 @@
 
 #include "database/record_filter.h"
 
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QToolButton;
@@ -56,6 +58,9 @@ public:
     QDateTimeEdit* ToEdit() const { return to_; }
     QMenu* TypesMenu() const { return types_menu_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 signals:
     // The operator changed the filter to one the database takes.
     void filterChanged();
@@ -68,6 +73,9 @@ private:
 
     std::function<std::string(int type)> type_name_;
     std::function<int()> settings_mask_;
+    QBoxLayout* rows_ = nullptr;
+    QHBoxLayout* device_row_ = nullptr;
+    QHBoxLayout* period_row_ = nullptr;
     QComboBox* device_ = nullptr;
     QCheckBox* from_on_ = nullptr;
     QDateTimeEdit* from_ = nullptr;
