@@ -113,6 +113,8 @@ public:
     // The operator switched a field through a menu item with this caption; the message field
     // cannot be hidden.
     void FieldToggled(int field, bool shown, std::string_view caption);
+    // The filter the list pages through; only the GUI thread sets it.
+    const TRecordFilter& GetFilter() const { return filter_; }
 
     int GetPageOffset() const { return page_offset_.load(std::memory_order_relaxed); }
     void SetPageOffset(int offset) { page_offset_.store(offset, std::memory_order_relaxed); }
