@@ -217,7 +217,10 @@ TRecordExport::TRecordExport(TSQLite& sqlite, const TRecord& record, const TReco
 
 bool TRecordExport::ReadPage(std::int64_t* total) {
     page_count_ = PAGE_ROWS;
-    if (sqlite_.SelectRecords(filter_, offset_, page_count_, std::span<TRecordRow>(page_), total)) {
+    const std::span<TRecordRow> rows(page_);
+    // Below the last id written: no rows skipped, none met twice, whatever is stored meanwhile.
+    if (total != nullptr ? sqlite_.SelectRecords(filter_, 0, page_count_, rows, total)
+                         : sqlite_.SelectRecordsBefore(filter_, last_id_, page_count_, rows)) {
         return true;
     }
     error_ = RecordFilterError(filter_);
@@ -225,6 +228,22 @@ bool TRecordExport::ReadPage(std::int64_t* total) {
         error_ = "записи не прочитаны из базы данных " + sqlite_.GetPath();
     }
     return false;
+}
+
+const TMessageStyle& TRecordExport::Message(const TRecordRow& row, std::string& text) {
+    const std::uint64_t key = (std::uint64_t{static_cast<std::uint8_t>(row.type)} << 32) |
+                              static_cast<std::uint32_t>(row.value);
+    auto found = messages_.find(key);
+    if (found == messages_.end()) {
+        if (messages_.size() >= MESSAGES_KEPT) {
+            messages_.clear();
+        }
+        TMessageStyle style;
+        std::string made = RecordFieldText(record_, row, RECORD_FIELD_MESSAGE, style);
+        found = messages_.emplace(key, std::make_pair(std::move(made), style)).first;
+    }
+    text = found->second.first;
+    return found->second.second;
 }
 
 TRecordExport::TStep TRecordExport::Step() {
@@ -245,21 +264,19 @@ TRecordExport::TStep TRecordExport::Step() {
     TExportCells cells;
     for (int i = 0; i < page_count_ && written_ < limit_; ++i) {
         const TRecordRow& row = page_[static_cast<std::size_t>(i)];
-        if (row.id >= last_id_) {
-            continue;
-        }
         last_id_ = row.id;
-        TMessageStyle style;
-        for (int field = 0; field < RECORD_FIELD_COUNT; ++field) {
-            cells[static_cast<std::size_t>(field)] = RecordFieldText(record_, row, field, style);
+        // Only the message has a style.
+        TMessageStyle unused;
+        for (int field = 0; field < RECORD_FIELD_MESSAGE; ++field) {
+            cells[static_cast<std::size_t>(field)] = RecordFieldText(record_, row, field, unused);
         }
+        const TMessageStyle& style = Message(row, cells[RECORD_FIELD_MESSAGE]);
         if (!writer_.Row(cells, style)) {
             error_ = writer_.Error();
             return TStep::Failed;
         }
         ++written_;
     }
-    offset_ += page_count_;
     if (page_count_ == PAGE_ROWS && written_ < limit_) {
         return TStep::More;
     }

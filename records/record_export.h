@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/staged_file.h"
@@ -79,7 +81,13 @@ public:
     const TExportHeading& Heading() const { return heading_; }
 
 private:
+    // Distinct messages kept at the most before the cache starts again.
+    static constexpr std::size_t MESSAGES_KEPT = 65536;
+
     bool ReadPage(std::int64_t* total);
+    // The message of a row as the list shows it, and its style: made once per type and value
+    // while the cache holds it, as each catalogue look costs a stat of the file.
+    const TMessageStyle& Message(const TRecordRow& row, std::string& text);
 
     TSQLite& sqlite_;
     const TRecord& record_;
@@ -88,13 +96,12 @@ private:
     std::int64_t limit_;
     TExportHeading heading_;
     std::vector<TRecordRow> page_;
+    std::unordered_map<std::uint64_t, std::pair<std::string, TMessageStyle>> messages_;
     int page_count_ = 0;
     bool begun_ = false;
-    std::int64_t offset_ = 0;
     std::int64_t written_ = 0;
     std::int64_t total_ = 0;
-    // Ids are read newest first: a row at or above the last one written was written already,
-    // met again because records stored meanwhile moved the pages down.
+    // Ids are read newest first; the next page is read below the last one written.
     std::int64_t last_id_ = std::numeric_limits<std::int64_t>::max();
     std::string error_;
 };
