@@ -18,10 +18,10 @@ bool TStagedFile::Create(const std::string& target) {
         error_ = target + ": " + GetLastErrorText();
         return false;
     }
-    // mkostemp makes the file private; an export is an ordinary file of its owner.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    // mkostemp makes the file private: it gets the permissions of the file it replaces, or
+    // those of an ordinary file (the umask is not read, as reading it sets it for every thread).
+    struct stat st {};
+    ::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
     ::close(fd);
     temp_ = std::move(temp);
     return true;

@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPushButton>
 #include <QSplitter>
 #include <QSplitterHandle>
@@ -600,6 +602,26 @@ private slots:
         QCOMPARE(QString::fromStdString(rows[0].action), QStringLiteral("Экспорт"));
         QCOMPARE(QString::fromStdString(rows[0].target), out);
         QVERIFY(rows[0].detail.find("устройство 00000022") != std::string::npos);
+
+        // The print preview paints the same pages, and says how many records it takes at most.
+        int pages = 0;
+        QString title;
+        QTimer::singleShot(0, f.main.get(), [&] {
+            auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+            if (preview == nullptr) {
+                return;
+            }
+            title = preview->windowTitle();
+            auto* widget = preview->findChild<QPrintPreviewWidget*>();
+            widget->updatePreview();
+            pages = widget->pageCount();
+            preview->reject();
+        });
+        f.main->Actions().MM_File_Print->trigger();
+        QVERIFY2(title.contains(QStringLiteral("10 000")) ||
+                     title.contains(QStringLiteral("10,000")),
+                 qPrintable(title));
+        QVERIFY(pages > 1);
     }
 
     void theAboutBoxNamesTheVersionsAndTheFilesInUse() {
