@@ -249,12 +249,12 @@ const TMessageStyle& TRecordExport::Message(const TRecordRow& row, std::string& 
 TRecordExport::TStep TRecordExport::Step() {
     if (!begun_) {
         begun_ = true;
-        heading_ = {RecordFilterText(filter_), LocalTimeText(std::time(nullptr))};
+        const TExportHeading heading{RecordFilterText(filter_), LocalTimeText(std::time(nullptr))};
         if (!ReadPage(&total_)) {
             return TStep::Failed;
         }
         total_ = std::min(total_, limit_);
-        if (!writer_.Begin(heading_)) {
+        if (!writer_.Begin(heading)) {
             error_ = writer_.Error();
             return TStep::Failed;
         }

@@ -78,7 +78,6 @@ public:
     // What the filter selected when the export began (at most the limit).
     std::int64_t Total() const { return total_; }
     const std::string& Error() const { return error_; }
-    const TExportHeading& Heading() const { return heading_; }
 
 private:
     // Distinct messages kept at the most before the cache starts again.
@@ -94,7 +93,6 @@ private:
     TRecordFilter filter_;
     TExportWriter& writer_;
     std::int64_t limit_;
-    TExportHeading heading_;
     std::vector<TRecordRow> page_;
     std::unordered_map<std::uint64_t, std::pair<std::string, TMessageStyle>> messages_;
     int page_count_ = 0;
