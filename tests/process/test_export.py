@@ -4,6 +4,7 @@ Each file written is read back (csv, openpyxl, pdfinfo/pdftotext) and held again
 database holds under the same filter. KTEV_BUILD_DIR names the build folder (default: build).
 """
 
+import calendar
 import csv
 import os
 import sqlite3
@@ -51,8 +52,9 @@ def make_database(path):
 def expected_rows(path):
     """The ids, device ids, times, addresses and names the filter selects, newest first."""
     db = sqlite3.connect(path)
-    low = int(time.mktime(time.strptime("2026-05-28T21:00", "%Y-%m-%dT%H:%M")))
-    high = int(time.mktime(time.strptime("2026-05-29T03:00", "%Y-%m-%dT%H:%M")))
+    # The program runs in UTC (ENV): its local times are these.
+    low = calendar.timegm(time.strptime("2026-05-28T21:00", "%Y-%m-%dT%H:%M"))
+    high = calendar.timegm(time.strptime("2026-05-29T03:00", "%Y-%m-%dT%H:%M"))
     rows = db.execute(
         "SELECT r.id, r.device_id, r.utime, d.address, d.const_name, d.user_name FROM record r "
         "JOIN device d ON d.device_id = r.device_id WHERE r.device_id = 10 AND r.utime BETWEEN "
