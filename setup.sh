@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libqt6svg6 qt6-qpa-plugins qt6-translations-l10n
   libsqlite3-dev sqlite3 libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 valgrind
+  libxlsxwriter-dev python3-openpyxl poppler-utils
 )
 
 missing=()

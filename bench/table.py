@@ -186,6 +186,16 @@ def main():
         ("Opening a database of 10^7 records the first time (the index and block counts built)",)
         + timing(r, r"BM_FirstInit/records:10000000/iterations:1/manual_time")
     )
+    for kind, name, goal in (("0", "CSV", "5 s"), ("1", "XLSX", "30 s")):
+        export = rf"BM_Export/records:1000000/format:{kind}/iterations:1/real_time"
+        rows.append(
+            (f"Export of 10^6 records to {name} (goal under {goal})",)
+            + timing(r, export, unit="s", scale=1e-3)
+        )
+        rows.append(
+            (f"Export of 10^6 records to {name}: peak resident memory of the process",)
+            + timing(r, export, "peak_rss_mib", "MiB")
+        )
     rows.append(
         ("Tree rebuild, 64 full panels (91,264 nodes)",)
         + timing(r, r"BM_TreeBuild/real_time")

@@ -238,6 +238,18 @@ bool TRecordQuery::Read(std::int64_t offset, std::span<TRecordRow> rows, int& re
                    offset - newer, rows, read);
 }
 
+bool TRecordQuery::ReadBefore(std::int64_t before_id, std::span<TRecordRow> rows, int& read) {
+    read = 0;
+    bool listed = false;
+    if (!TakeSnapshot(listed) || !listed) {
+        return error_.code == SQLITE_OK;
+    }
+    const std::int64_t high_id = std::min(before_id - 1, last_record_);
+    // Down the ids from the highest, as many as there are ids at the most: never sparse, so no
+    // sort of the index's rows.
+    return high_id < 0 || ReadIds(0, high_id, high_id + 1, high_id + 1, 0, rows, read);
+}
+
 bool TRecordQuery::Walk(
     const std::function<bool(std::int64_t, std::int64_t, std::int64_t)>& visit) {
     bool listed = false;

@@ -36,6 +36,10 @@ public:
     // how many records the filter selects in all. False when a statement failed: `error` says
     // why, and `read` how many rows came before it.
     bool Read(std::int64_t offset, std::span<TRecordRow> rows, int& read, std::int64_t* total);
+    // Reads rows.size() records the filter selects with ids below `before_id`, newest first,
+    // with no count and no row skipped: a reader that goes through them all passes the last id
+    // of a page for the next, and the records stored meanwhile are not met.
+    bool ReadBefore(std::int64_t before_id, std::span<TRecordRow> rows, int& read);
 
 private:
     enum class TFit { Inside, Outside, Straddles };

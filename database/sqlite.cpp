@@ -672,8 +672,21 @@ bool TSQLite::SelectRecords(const TRecordFilter& filter, std::int64_t offset, in
         *total = 0;
     }
     TOperation operation(*this, &select_records_guard_, TOperationKind::SelectRecords);
-    return operation.Active() &&
-           Query(filter, offset, rows.first(static_cast<std::size_t>(wanted)), count, total);
+    return operation.Active() && Query(filter, [&](TRecordQuery& query) {
+               return query.Read(offset, rows.first(static_cast<std::size_t>(wanted)), count,
+                                 total);
+           });
+}
+
+bool TSQLite::SelectRecordsBefore(const TRecordFilter& filter, std::int64_t before_id, int& count,
+                                  std::span<TRecordRow> rows) {
+    const int wanted = std::clamp(count, 0, ClampToInt(static_cast<std::int64_t>(rows.size())));
+    count = 0;
+    TOperation operation(*this, &select_records_guard_, TOperationKind::SelectRecords);
+    return operation.Active() && Query(filter, [&](TRecordQuery& query) {
+               return query.ReadBefore(before_id, rows.first(static_cast<std::size_t>(wanted)),
+                                       count);
+           });
 }
 
 bool TSQLite::CountRecords(const TRecordFilter& filter, std::int64_t& count) {
@@ -681,11 +694,11 @@ bool TSQLite::CountRecords(const TRecordFilter& filter, std::int64_t& count) {
     count = 0;
     TOperation operation(*this, &count_records_guard_, TOperationKind::CountRecords);
     int read = 0;
-    return operation.Active() && Query(filter, 0, {}, read, &count);
+    return operation.Active() &&
+           Query(filter, [&](TRecordQuery& query) { return query.Read(0, {}, read, &count); });
 }
 
-bool TSQLite::Query(const TRecordFilter& filter, std::int64_t offset, std::span<TRecordRow> rows,
-                    int& read, std::int64_t* total) {
+bool TSQLite::Query(const TRecordFilter& filter, const std::function<bool(TRecordQuery&)>& read) {
     const std::string refused = RecordFilterError(filter);
     if (!refused.empty()) {
         TLog::Add(log_, refused, LOG_TYPE_ERROR);
@@ -694,7 +707,7 @@ bool TSQLite::Query(const TRecordFilter& filter, std::int64_t offset, std::span<
     const int mask = filter.records_mask.value_or(settings_.GetRecordsMask());
     TSqlError error;
     TRecordQuery query(db_, filter, TypeList(MaskedTypes(mask)), error);
-    if (!query.Read(offset, rows, read, total)) {
+    if (!read(query)) {
         error.Log(log_, LOG_TYPE_ERROR);
         return false;
     }

@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <shared_mutex>
 #include <span>
@@ -20,6 +21,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+class TRecordQuery;
 class TLog;
 class TSettings;
 
@@ -96,6 +98,10 @@ public:
     // false and an Error line naming it. A device with no row selects nothing (true, no rows).
     bool SelectRecords(const TRecordFilter& filter, std::int64_t offset, int& count,
                        std::span<TRecordRow> rows, std::int64_t* total = nullptr);
+    // As above, the records below the id `before_id`, with no count: an export reads its
+    // first page by offset and each next one below the last id it read.
+    bool SelectRecordsBefore(const TRecordFilter& filter, std::int64_t before_id, int& count,
+                             std::span<TRecordRow> rows);
     // How many records the filter selects, joined with their devices as pages show them; 0
     // and false as SelectRecords refuses.
     bool CountRecords(const TRecordFilter& filter, std::int64_t& count);
@@ -150,9 +156,9 @@ private:
     static bool LoadCounts(TOpened& opened);
     void CloseConnection();
     int CountMasked(std::uint32_t types) const;
-    // The page or count of SelectRecords and CountRecords, under their operation.
-    bool Query(const TRecordFilter& filter, std::int64_t offset, std::span<TRecordRow> rows,
-               int& read, std::int64_t* total);
+    // The page or count of SelectRecords and CountRecords, under their operation: `read`
+    // runs the filter's query.
+    bool Query(const TRecordFilter& filter, const std::function<bool(TRecordQuery&)>& read);
 
     TLog* log_;
     const TSettings& settings_;

@@ -25,9 +25,12 @@ inline constexpr const char* SETTINGS_SAVED = "Сохранение настро
 inline constexpr const char* DATABASE_SWITCHED = "Смена базы данных";
 inline constexpr const char* COMMAND = "Команда";
 inline constexpr const char* ACKNOWLEDGE = "Квитирование";
+inline constexpr const char* EXPORT = "Экспорт";
+inline constexpr const char* BACKUP = "Резервная копия";
 
 inline constexpr const char* DONE = "Выполнено";
 inline constexpr const char* FAILED = "Ошибка";
+inline constexpr const char* CANCELLED = "Отменено";
 inline constexpr const char* COMMAND_SENT = "Отправлена";
 inline constexpr const char* COMMAND_CONFIRMED = "Подтверждена";
 inline constexpr const char* COMMAND_NO_ANSWER = "Нет ответа";

@@ -230,37 +230,7 @@ TRecordListPage TRecordList::MakePage() {
         const TRecordRow& row = (*fill_rows_)[static_cast<std::size_t>(r)];
         TMessageStyle& style = page.styles[static_cast<std::size_t>(r)];
         for (const int field : page.fields) {
-            std::string text;
-            switch (field) {
-            case 0:
-                text = std::to_string(row.id);
-                break;
-            case 1:
-                text = DeviceIdText(row.device_id);
-                break;
-            case 2:
-                text = LocalTimeText(row.utime);
-                break;
-            case 3:
-                text = std::to_string(row.address);
-                break;
-            case 4:
-                text = DeviceNameText(row.const_name);
-                break;
-            case 5:
-                text = DeviceNameText(row.user_name);
-                break;
-            case 6:
-                text = record_.GetTypeName(row.type);
-                break;
-            default:
-                if (!record_.GetRecordMessage(static_cast<std::uint8_t>(row.type), row.value, true,
-                                              style, text)) {
-                    text = "???";
-                }
-                break;
-            }
-            page.cells.push_back(std::move(text));
+            page.cells.push_back(RecordFieldText(record_, row, field, style));
         }
     }
     return page;

@@ -35,7 +35,6 @@ constexpr int RECORD_LIST_INTERVAL_MS = 250;
 constexpr std::array<std::string_view, RECORD_FIELD_COUNT> RECORD_FIELD_MENU_CAPTIONS = {
     "ID", "Device ID", "Дата / Время", "Адрес", "Имя", "Описание", "Тип", "Сообщение",
 };
-constexpr int RECORD_FIELD_MESSAGE = RECORD_FIELD_COUNT - 1;
 
 // What the GUI shows after a fill: the shown fields with their widths, then the rows' cell
 // texts (UTF-8, row after row, one per shown field) and each row's style.
@@ -127,6 +126,8 @@ public:
     // The operator switched a field through a menu item with this caption; the message field
     // cannot be hidden.
     void FieldToggled(int field, bool shown, std::string_view caption);
+    // The filter the list pages through; only the GUI thread sets it.
+    const TRecordFilter& GetFilter() const { return filter_; }
 
     int GetPageOffset() const { return page_offset_.load(std::memory_order_relaxed); }
     void SetPageOffset(int offset) { page_offset_.store(offset, std::memory_order_relaxed); }

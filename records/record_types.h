@@ -12,6 +12,7 @@ constexpr int RECORD_FIELD_COUNT = 8;
 constexpr std::array<std::string_view, RECORD_FIELD_COUNT> RECORD_FIELD_CAPTIONS = {
     "#", "Device ID", "Дата / Время", "Адрес", "Имя", "Описание", "Тип", "Сообщение",
 };
+constexpr int RECORD_FIELD_MESSAGE = RECORD_FIELD_COUNT - 1;
 // The width of a field no one has set: its column fits its caption and a typical value.
 constexpr int RECORD_FIELD_WIDTH_FIT = -1;
 // How the field menu reports a field switched on or off.

@@ -33,10 +33,10 @@ bool QtChooseFile(QWidget* parent, const TFileChoice& choice, QString& chosen) {
     QFileDialog dialog(parent, choice.title, choice.dir);
     dialog.setAcceptMode(choice.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(choice.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    // Choosing an existing file in the save dialog opens it; nothing is overwritten.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog.setDefaultSuffix(QStringLiteral("db"));
-    dialog.setNameFilters({QStringLiteral("SQLite файлы (*.db)"), QStringLiteral("Все файлы (*)")});
+    // Choosing an existing database in the save dialog opens it; nothing is overwritten.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !choice.replace);
+    dialog.setDefaultSuffix(choice.suffix);
+    dialog.setNameFilters({choice.filter, QStringLiteral("Все файлы (*)")});
     if (!choice.file.isEmpty()) {
         dialog.selectFile(choice.file);
     }
@@ -127,6 +127,14 @@ void TF_Main::ConnectActions() {
     const TMainActions& a = widgets_.actions;
     connect(a.MM_File_New, &QAction::triggered, this, &TF_Main::MM_File_NewClick);
     connect(a.MM_File_Open, &QAction::triggered, this, &TF_Main::MM_File_OpenClick);
+    connect(a.MM_File_Export_Csv, &QAction::triggered, this,
+            [this] { MM_File_ExportClick(TExportFormat::Csv); });
+    connect(a.MM_File_Export_Xlsx, &QAction::triggered, this,
+            [this] { MM_File_ExportClick(TExportFormat::Xlsx); });
+    connect(a.MM_File_Export_Pdf, &QAction::triggered, this,
+            [this] { MM_File_ExportClick(TExportFormat::Pdf); });
+    connect(a.MM_File_Print, &QAction::triggered, this, &TF_Main::MM_File_PrintClick);
+    connect(a.MM_File_Backup, &QAction::triggered, this, &TF_Main::MM_File_BackupClick);
     connect(a.MM_File_Exit, &QAction::triggered, this, &QWidget::close);
     connect(a.MM_View_UpdateRecords, &QAction::triggered, this, &TF_Main::ListViewUpdate);
     connect(a.MM_View_UpdateDevices, &QAction::triggered, this, &TF_Main::TreeViewUpdate);

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,8 +16,10 @@
 
 #include "common/program_path.h"
 #include "common/style.h"
+#include "database/record_filter.h"
 #include "device/device.h"
 #include "device/device_views.h"
+#include "records/record_export.h"
 #include "records/record_types.h"
 #include "ui/about_dialog.h"
 #include "ui/main_parts.h"
@@ -35,14 +38,20 @@ class TAuditViewUi;
 class TF_Setup;
 class TKordeya32;
 class TQtAppControl;
+class TSQLite;
 
-// A database file to choose: the save dialog of File > "Новый" or the open dialog of
-// File > "Открыть...", starting in `dir` with `file` proposed.
+// A file to choose: the save dialog of File > "Новый", an export or a copy, or the open dialog
+// of File > "Открыть...", starting in `dir` with `file` proposed.
 struct TFileChoice {
     bool save = false;
     QString title;
     QString dir;
     QString file;
+    // The suffix a name without one gets, and the dialog's name filter.
+    QString suffix = QStringLiteral("db");
+    QString filter = QStringLiteral("SQLite файлы (*.db)");
+    // A file chosen to be written whole (an export, a copy): an existing one is asked about.
+    bool replace = false;
 };
 // Returns false when the operator cancels; otherwise `chosen` is the path.
 using TFileChooser = std::function<bool(const TFileChoice& choice, QString& chosen)>;
@@ -102,6 +111,14 @@ public:
 
     void MM_File_NewClick();
     void MM_File_OpenClick();
+    // File > "Экспорт": the records the record list's filter selects, into a file the operator
+    // names, under a progress dialog that can cancel.
+    void MM_File_ExportClick(TExportFormat format);
+    // File > "Печать...": a print preview of the filter's first PRINT_LIMIT records.
+    void MM_File_PrintClick();
+    static constexpr std::int64_t PRINT_LIMIT = 10000;
+    // File > "Резервная копия базы...": a copy of the database in use while recording goes on.
+    void MM_File_BackupClick();
     // Shows the settings dialog modally while the service runs; afterwards starts it, or
     // restarts it only when the port, the line control or the database file changed.
     void MM_Service_SetupClick();
@@ -126,6 +143,7 @@ public:
     // --- The parts; null once destroyed.
     TCurrentSettings& GetSettings() { return Settings; }
     TLog* GetLog() const { return parts_.GetLog(); }
+    TSQLite* GetSQLite() const { return parts_.GetSQLite(); }
     TRecord* GetRecord() const { return parts_.GetRecord(); }
     TSound* GetSound() const { return parts_.GetSound(); }
     const TKordeya32& GetPort() const { return port_; }
@@ -186,6 +204,14 @@ private:
     bool ChooseFile(const TFileChoice& choice, QString& chosen);
     bool AskComment(QString& comment);
     void ChooseDBFile(bool save);
+    // The filter the record list pages through, the records mask of the moment frozen in it.
+    TRecordFilter ExportFilter() const;
+    // The database the list reads, when it is open; otherwise the operator is told and null.
+    TSQLite* OpenDatabase(const char* what);
+    // Calls `step` (true: more to do; it sets what is done of the total) under a progress
+    // dialog until it is over; false when the operator cancelled.
+    bool StepWithProgress(const QString& label,
+                          const std::function<bool(std::int64_t& done, std::int64_t& total)>& step);
     // The operator's name as the settings set it; empty: none.
     std::string OperatorName() const;
     // One row of the operator's audit trail, outcome "Выполнено".

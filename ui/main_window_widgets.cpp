@@ -180,12 +180,12 @@ void TMainWindowWidgets::BuildMenus(QMainWindow& window) {
     a.MM_File_Open->setToolTip(QStringLiteral("Открыть существующий файл записей"));
     file->addSeparator();
     a.MM_File_Export = file->addMenu(QStringLiteral("Экспорт"));
-    a.MM_File_Export_Text = a.MM_File_Export->addAction(QStringLiteral("Текстовой файл"));
-    a.MM_File_Export_Excel = a.MM_File_Export->addAction(QStringLiteral("Таблица Excel"));
-    a.MM_File_Export_Text->setEnabled(false);
-    a.MM_File_Export_Excel->setEnabled(false);
-    // The menu itself, so that re-enabling the window does not enable it again.
-    a.MM_File_Export->setEnabled(false);
+    a.MM_File_Export->setToolTip(QStringLiteral("Записи текущего фильтра в файл"));
+    a.MM_File_Export_Csv = a.MM_File_Export->addAction(QStringLiteral("CSV"));
+    a.MM_File_Export_Xlsx = a.MM_File_Export->addAction(QStringLiteral("Таблица Excel (XLSX)"));
+    a.MM_File_Export_Pdf = a.MM_File_Export->addAction(QStringLiteral("PDF"));
+    a.MM_File_Print = file->addAction(QStringLiteral("Печать..."));
+    a.MM_File_Backup = file->addAction(QStringLiteral("Резервная копия базы..."));
     file->addSeparator();
     a.MM_File_Exit = file->addAction(Icon("exit"), QStringLiteral("Выход"));
 

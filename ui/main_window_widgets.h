@@ -28,8 +28,11 @@ struct TMainActions {
     QAction* MM_File_New = nullptr;
     QAction* MM_File_Open = nullptr;
     QMenu* MM_File_Export = nullptr;
-    QAction* MM_File_Export_Text = nullptr;
-    QAction* MM_File_Export_Excel = nullptr;
+    QAction* MM_File_Export_Csv = nullptr;
+    QAction* MM_File_Export_Xlsx = nullptr;
+    QAction* MM_File_Export_Pdf = nullptr;
+    QAction* MM_File_Print = nullptr;
+    QAction* MM_File_Backup = nullptr;
     QAction* MM_File_Exit = nullptr;
     QAction* MM_View_UpdateRecords = nullptr;
     QAction* MM_View_UpdateDevices = nullptr;

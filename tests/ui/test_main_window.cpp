@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPushButton>
 #include <QSplitter>
 #include <QSplitterHandle>
@@ -27,6 +29,7 @@
 
 #include "audio/sound.h"
 #include "buslink/state_codes.h"
+#include "database/sqlite.h"
 #include "device/device.h"
 #include "records/audit.h"
 #include "sim/bus_sim.h"
@@ -446,15 +449,14 @@ private slots:
         f.Start(ManualStart);
         const TMainActions& a = f.main->Actions();
         QCOMPARE(TF_Main::Caption(), QStringLiteral("\"Кордея-ТЛ\" Tev"));
-        for (QAction* disabled :
-             {a.MM_File_Export->menuAction(), a.MM_File_Export_Text, a.MM_File_Export_Excel,
-              a.MM_Help_Manual, a.MM_Help_CheckUpdate}) {
+        for (QAction* disabled : {a.MM_Help_Manual, a.MM_Help_CheckUpdate}) {
             QVERIFY2(!disabled->isEnabled(), qPrintable(disabled->text()));
         }
         for (QAction* enabled :
-             {a.MM_File_New, a.MM_File_Open, a.MM_File_Exit, a.MM_View_UpdateRecords,
-              a.MM_View_UpdateDevices, a.MM_Service_Stop, a.MM_Service_Start, a.MM_Service_SoundOff,
-              a.MM_Service_Setup, a.MM_Help_About}) {
+             {a.MM_File_New, a.MM_File_Open, a.MM_File_Export->menuAction(), a.MM_File_Export_Csv,
+              a.MM_File_Export_Xlsx, a.MM_File_Export_Pdf, a.MM_File_Print, a.MM_File_Backup,
+              a.MM_File_Exit, a.MM_View_UpdateRecords, a.MM_View_UpdateDevices, a.MM_Service_Stop,
+              a.MM_Service_Start, a.MM_Service_SoundOff, a.MM_Service_Setup, a.MM_Help_About}) {
             QVERIFY2(enabled->isEnabled(), qPrintable(enabled->text()));
         }
         QCOMPARE(a.MM_View_UpdateRecords->shortcut(), QKeySequence(Qt::Key_F5));
@@ -556,6 +558,70 @@ private slots:
         f.main->Actions().MM_Service_Start->trigger();
         QVERIFY(f.main->GetDevice()->IsRunning());
         QTRY_COMPARE(f.main->windowTitle(), title("second.db"));
+    }
+
+    void fileExportWritesWhatTheListsFilterHolds() {
+        WindowFixture f;
+        f.Start(ManualStart);
+        // Stopped, there is no database to read: the operator is told, nothing is asked.
+        f.main->Actions().MM_File_Export_Csv->trigger();
+        QCOMPARE(f.app.boxes.size(), std::size_t{1});
+        QVERIFY(f.choices.empty());
+
+        f.main->Actions().MM_Service_Start->trigger();
+        TSQLite& sqlite = *f.main->GetSQLite();
+        QTRY_VERIFY(sqlite.IsActive());
+        for (const std::uint32_t id : {0x11u, 0x22u}) {
+            TDeviceRecord device{};
+            device.device_id = id;
+            QVERIFY(sqlite.InsertDevice(device));
+            for (int i = 0; i < 1200; ++i) {
+                QVERIFY(sqlite.InsertRecord({0, id, 1000 + i, LINE_STATE, i}));
+            }
+        }
+        const TRecordFilter filter{.device_id = 0x22u};
+        QVERIFY(f.main->GetRecordList()->List().SetFilter(filter));
+
+        const QString out = f.dir.filePath(QStringLiteral("записи.csv"));
+        f.answers = {out};
+        f.main->Actions().MM_File_Export_Csv->trigger();
+        QCOMPARE(f.choices.back().suffix, QStringLiteral("csv"));
+        QVERIFY(f.choices.back().replace);
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        // The captions, 1,200 rows of the filter's device, and the empty rest after the last end.
+        QCOMPARE(lines.size(), 1202);
+        QVERIFY(lines[0].startsWith("\xEF\xBB\xBF#;Device ID;"));
+        for (qsizetype i = 1; i + 1 < lines.size(); ++i) {
+            QVERIFY2(lines[i].contains(";00000022;"), lines[i].constData());
+        }
+        QVERIFY(f.LogHasInOrder({"Экспорт: 1200 записей в " + out.toStdString()}));
+        std::vector<TAuditRow> rows;
+        QVERIFY(sqlite.SelectAudit(0, 1, rows));
+        QCOMPARE(QString::fromStdString(rows[0].action), QStringLiteral("Экспорт"));
+        QCOMPARE(QString::fromStdString(rows[0].target), out);
+        QVERIFY(rows[0].detail.find("устройство 00000022") != std::string::npos);
+
+        // The print preview paints the same pages, and says how many records it takes at most.
+        int pages = 0;
+        QString title;
+        QTimer::singleShot(0, f.main.get(), [&] {
+            auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+            if (preview == nullptr) {
+                return;
+            }
+            title = preview->windowTitle();
+            auto* widget = preview->findChild<QPrintPreviewWidget*>();
+            widget->updatePreview();
+            pages = widget->pageCount();
+            preview->reject();
+        });
+        f.main->Actions().MM_File_Print->trigger();
+        QVERIFY2(title.contains(QStringLiteral("10 000")) ||
+                     title.contains(QStringLiteral("10,000")),
+                 qPrintable(title));
+        QVERIFY(pages > 1);
     }
 
     void theAboutBoxNamesTheVersionsAndTheFilesInUse() {
