@@ -42,6 +42,9 @@ int TPosixSerialSys::Open(const char* path) {
 }
 
 int TPosixSerialSys::Close(int fd) {
+    // A pseudo-terminal keeps TIOCEXCL past its last close while the master lives, which would
+    // lock every unprivileged user (the operator) out of the simulator's port for good.
+    ::ioctl(fd, TIOCNXCL);
     return ::close(fd);
 }
 

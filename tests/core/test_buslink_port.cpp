@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -55,6 +57,30 @@ TEST_F(PortOnPty, OpenIsExclusiveAcrossDescriptors) {
     EXPECT_TRUE(first.Close());
     EXPECT_TRUE(second.Probe(7));
     EXPECT_TRUE(second.Open(7, 9600));
+}
+
+// The operator's account has no privilege to open a tty another holder marked exclusive, and a
+// pseudo-terminal keeps that mark after the last close while its master lives: a probe or a
+// stopped service must not leave the simulator's port closed to the program itself.
+TEST_F(PortOnPty, AClosedPortIsOpenToAnUnprivilegedUserAgain) {
+    TComp32 port(dir.path());
+    ASSERT_TRUE(port.Probe(7));
+    ASSERT_TRUE(port.Open(7, 9600));
+    ASSERT_TRUE(port.Close());
+    ASSERT_EQ(::chmod(pty.slave_path().c_str(), 0666), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && ::setuid(65534) != 0) {
+            ::_exit(100);
+        }
+        const int fd = ::open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::_exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "errno of the open: " << WEXITSTATUS(status);
 }
 
 TEST_F(PortOnPty, MissingPortsFailAndLeaveNothingOpen) {
