@@ -52,12 +52,9 @@ bool ResolveProgramHome(const std::string& named, const char* env, TProgramHome&
     }
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
+    // A file in the way fails here too ("Not a directory", "File exists").
     if (ec) {
         error = "папка " + dir + " не создана: " + ec.message();
-        return false;
-    }
-    if (!std::filesystem::is_directory(dir, ec)) {
-        error = dir + " не является папкой";
         return false;
     }
     if (::access(dir.c_str(), W_OK | X_OK) != 0) {
