@@ -60,8 +60,8 @@ int main(int argc, char* argv[]) {
     if (!instance.Acquire(instance_error)) {
         std::fprintf(stderr, "ktev: %s\n", instance_error.toLocal8Bit().constData());
         if (HasScreen()) {
-            QMessageBox::information(nullptr, TF_Main::Caption(),
-                                     QStringLiteral("Программа уже запущена: ") + instance_error);
+            instance_error[0] = instance_error[0].toUpper();
+            QMessageBox::information(nullptr, TF_Main::Caption(), instance_error);
         }
         return instance.IsHeldByAnother() ? TSingleInstance::ALREADY_RUNNING_EXIT : 1;
     }

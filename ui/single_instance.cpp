@@ -47,7 +47,10 @@ bool TSingleInstance::Acquire(QString& error) {
         return true;
     }
     if (lock_.error() != QLockFile::LockFailedError) {
-        error = QStringLiteral("файл блокировки %1/ktev.lock не создан").arg(home_);
+        // An installed program started bare: its own folder is no home.
+        error = QStringLiteral("файл блокировки %1/ktev.lock не создан: папка закрыта для "
+                               "записи (другую папку задают --home или KTEV_HOME)")
+                    .arg(home_);
         return false;
     }
     held_by_another_ = true;
