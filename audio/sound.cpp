@@ -157,15 +157,16 @@ void TSound::SoundThreadFunction() {
 }
 
 void TSound::Play(const TSoundLevelInfo& info) {
+    const std::string file = lookup_ ? lookup_(info.file) : std::string(info.file);
     bool& reported = missing_reported_[info.level];
-    if (!reported && ::access(info.file, R_OK) != 0) {
+    if (!reported && ::access(file.c_str(), R_OK) != 0) {
         const std::string reason = GetLastErrorText();
         reported = true;
-        TLog::Addf(log_, LOG_TYPE_ERROR, "Нет звукового файла %s: %s", info.file, reason);
+        TLog::Addf(log_, LOG_TYPE_ERROR, "Нет звукового файла %s: %s", file, reason);
     }
     // A missing file still replaces the sound playing, and its hold runs as usual.
     if (output_ != nullptr) {
-        output_->Play(info.file, info.is_looped);
+        output_->Play(file, info.is_looped);
     }
 }
 

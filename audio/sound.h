@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -113,6 +114,13 @@ public:
         }
     }
 
+    // Where a level's file is found ("sound/alarm.wav" in the home or the data folder). Set
+    // once, before the first request; without it the file is taken relative to the working
+    // folder.
+    void SetFileLookup(std::function<std::string(const std::string& file)> lookup) {
+        lookup_ = std::move(lookup);
+    }
+
     // Set once, before the keeper can be destroyed or after the player stops; null: none.
     void SetKeeper(const TSoundKeeper* keeper) { keeper_ = keeper; }
 
@@ -136,6 +144,7 @@ private:
     const TSettings* settings_;
     TSoundOutput* output_;
     std::unique_ptr<TSoundClock> clock_;
+    std::function<std::string(const std::string& file)> lookup_;
     std::atomic<const TSoundKeeper*> keeper_{nullptr};
     std::atomic<TSoundLevel> level_{SOUND_OFF};
 

@@ -1,7 +1,6 @@
 #include "buslink/comp32.h"
 
 #include "common/clock.h"
-#include "common/program_path.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,10 +27,6 @@ TComp32::TComp32(std::string ports_dir, ISerialSys& sys)
 
 TComp32::~TComp32() {
     Close();
-}
-
-std::string TComp32::DefaultPortsDir() {
-    return ProgramDir() + "/ports";
 }
 
 std::string TComp32::PortPath(std::uint8_t port) const {

@@ -71,8 +71,6 @@ public:
     // Milliseconds on a monotonic clock; only differences count.
     static std::uint64_t GetMsTime();
 
-    // The program's ports folder: "ports" beside the program.
-    static std::string DefaultPortsDir();
     // The folder searched first for comN links, as given at construction.
     const std::string& PortsDir() const { return ports_dir_; }
 

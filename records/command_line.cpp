@@ -9,9 +9,12 @@
 #include "common/settings.h"
 
 const char* const COMMAND_LINE_USAGE =
+    "ktev [--home DIR]\n"
     "ktev --export csv|xlsx|pdf --db FILE --out FILE [--from YYYY-MM-DDTHH:MM] "
-    "[--to YYYY-MM-DDTHH:MM] [--device HEX_ID] [--types MASK]\n"
-    "ktev --backup --db FILE --out FILE\n";
+    "[--to YYYY-MM-DDTHH:MM] [--device HEX_ID] [--types MASK] [--home DIR]\n"
+    "ktev --backup --db FILE --out FILE\n"
+    "--home DIR (or KTEV_HOME): the folder of ktev.ini, ktev.log, default.db and ports/, and of a "
+    "site's own TevMessages.ini and sound/; without it the program's folder\n";
 
 namespace {
 
@@ -62,6 +65,14 @@ bool ParseCommandLine(std::span<const std::string> args, TCommandLine& line, std
         line.action = TCommandLine::TAction::Help;
         return true;
     }
+    const auto home = std::find(args.begin(), args.end(), "--home");
+    if (home != args.end()) {
+        if (home + 1 == args.end() || home[1].empty()) {
+            error = "--home: нет значения";
+            return false;
+        }
+        line.home = home[1];
+    }
     const bool do_export = asked("--export");
     if (!do_export && !asked("--backup")) {
         return true;
@@ -78,7 +89,8 @@ bool ParseCommandLine(std::span<const std::string> args, TCommandLine& line, std
         }
         const bool filter_option =
             name == "--from" || name == "--to" || name == "--device" || name == "--types";
-        const bool known = name == "--export" || name == "--db" || name == "--out" || filter_option;
+        const bool known = name == "--export" || name == "--db" || name == "--out" ||
+                           name == "--home" || filter_option;
         if (!known) {
             error = "неизвестный аргумент: " + name;
             return false;
@@ -96,6 +108,9 @@ bool ParseCommandLine(std::span<const std::string> args, TCommandLine& line, std
         std::uint32_t device = 0;
         std::int32_t mask = 0;
         bool valid = true;
+        if (name == "--home") {
+            continue;
+        }
         if (name == "--export") {
             valid = ParseExportFormat(value, line.format);
         } else if (name == "--db") {

@@ -65,7 +65,7 @@ int Backup(TLog& log, const TCommandLine& line) {
     return 0;
 }
 
-int Export(int& argc, char** argv, TLog& log, const TCommandLine& line) {
+int Export(int& argc, char** argv, TLog& log, const TCommandLine& line, const TProgramHome& home) {
     // Opening a missing file would make an empty database of it.
     struct stat st {};
     if (::stat(line.db.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -88,6 +88,7 @@ int Export(int& argc, char** argv, TLog& log, const TCommandLine& line) {
     TRecordLinks links;
     links.log = &log;
     links.app = &app;
+    links.catalogue_dir = home.CatalogueDir();
     const TRecord record(links);
     if (app.terminated) {
         return Failed(log, "Каталог сообщений " + record.GetCataloguePath() + " не прочитан");
@@ -118,9 +119,9 @@ int Export(int& argc, char** argv, TLog& log, const TCommandLine& line) {
 
 } // namespace
 
-int RunCommandLine(int& argc, char** argv, const TCommandLine& line) {
+int RunCommandLine(int& argc, char** argv, const TCommandLine& line, const TProgramHome& home) {
     TStderrPane pane;
     TLog log(&pane, nullptr, "/dev/null");
     return line.action == TCommandLine::TAction::Backup ? Backup(log, line)
-                                                        : Export(argc, argv, log, line);
+                                                        : Export(argc, argv, log, line, home);
 }

@@ -76,9 +76,9 @@ QString TF_Main::Caption() {
 
 TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
     : QMainWindow(parent), port_(port), program_path_(std::move(options.program_path)),
-      program_dir_(DirOf(program_path_)), choose_file_(std::move(options.choose_file)),
-      ask_comment_(std::move(options.ask_comment)), app_(options.app),
-      db_retry_ms_(options.db_retry_ms), widgets_(*this),
+      program_dir_(DirOf(program_path_)), data_dir_(std::move(options.data_dir)),
+      choose_file_(std::move(options.choose_file)), ask_comment_(std::move(options.ask_comment)),
+      app_(options.app), db_retry_ms_(options.db_retry_ms), widgets_(*this),
       save_delay_(*this, parts_, [this] { IniSave(); }),
       window_settings_(*this, widgets_, parts_, save_delay_) {
     setWindowTitle(Caption());
@@ -92,7 +92,7 @@ TF_Main::TF_Main(TKordeya32& port, TF_MainOptions options, QWidget* parent)
 
     TMainPartsLinks links;
     links.program_path = program_path_;
-    links.program_dir = program_dir_;
+    links.home = TProgramHome{program_dir_, data_dir_, program_path_};
     links.app = app_;
     links.views = this;
     links.port = &port_;

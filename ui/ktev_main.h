@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/program_home.h"
 #include "common/program_path.h"
 #include "common/style.h"
 #include "database/record_filter.h"
@@ -59,9 +60,12 @@ using TFileChooser = std::function<bool(const TFileChoice& choice, QString& chos
 using TCommentAsker = std::function<bool(QString& comment)>;
 
 struct TF_MainOptions {
-    // The program's path: its folder holds the catalogue, ports/ and default.db, and the path
-    // plus ".ini" and ".log" are the settings file and the log file. Tests give a temporary one.
+    // The program's path, or "<home>/ktev": its folder holds the catalogue, ports/ and
+    // default.db, and the path plus ".ini" and ".log" are the settings file and the log file.
+    // Tests give a temporary one.
     std::string program_path = ProgramPath();
+    // The installed catalogue and sounds, used where that folder has none.
+    std::string data_dir = InstalledDataDir(ProgramPath());
     // Message boxes and the end of the program; null: Qt message boxes and the event loop's end.
     TAppControl* app = nullptr;
     // Null: the Qt file dialogs.
@@ -226,6 +230,7 @@ private:
     TKordeya32& port_;
     std::string program_path_;
     std::string program_dir_;
+    std::string data_dir_;
     TFileChooser choose_file_;
     TCommentAsker ask_comment_;
     std::unique_ptr<TQtAppControl> own_app_;

@@ -8,8 +8,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -17,6 +20,8 @@
 #include "audio/sound.h"
 #include "buslink/kordeya32.h"
 #include "buslink/port_list.h"
+#include "common/autostart_entry.h"
+#include "common/program_path.h"
 #include "device/device.h"
 #include "log/log.h"
 #include "records/audit.h"
@@ -107,6 +112,8 @@ QWidget* TF_Setup::BuildFileTab() {
     CheckBoxAutoRun = CheckBox("CheckBoxAutoRun", "Автозапуск при старте");
     connect(CheckBoxAutoRun, &QCheckBox::toggled, this,
             [this](bool on) { settings_.SetIsAutoRun(on); });
+    CheckBoxSessionStart = CheckBox("CheckBoxSessionStart", "Запускать при входе в систему");
+    connect(CheckBoxSessionStart, &QCheckBox::toggled, this, &TF_Setup::SessionStartToggled);
 
     LabelOperatorName = Label("LabelOperatorName", "Оператор");
     EditOperatorName = new QLineEdit;
@@ -123,6 +130,7 @@ QWidget* TF_Setup::BuildFileTab() {
     layout->addLayout(files);
     layout->addSpacing(8);
     layout->addWidget(CheckBoxAutoRun);
+    layout->addWidget(CheckBoxSessionStart);
     layout->addSpacing(8);
     layout->addWidget(LabelOperatorName);
     layout->addWidget(EditOperatorName);
@@ -389,6 +397,7 @@ void TF_Setup::showEvent(QShowEvent* event) {
 
 void TF_Setup::FormShow() {
     NormaliseShowLines();
+    ShowSessionStart();
     if (const TAudit* audit = main_.GetAudit()) {
         EditOperatorName->setText(QString::fromStdString(audit->GetOperatorName()));
     }
@@ -401,6 +410,30 @@ void TF_Setup::FormShow() {
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setCheckState((mask >> type) & 1 ? Qt::Checked : Qt::Unchecked);
     }
+}
+
+void TF_Setup::ShowSessionStart() {
+    const QSignalBlocker quiet(CheckBoxSessionStart);
+    CheckBoxSessionStart->setChecked(TAutostartEntry().Exists());
+}
+
+void TF_Setup::SessionStartToggled(bool on) {
+    // The installed launcher, where there is one, also starts the simulated bus as the menu's
+    // entry does; the home is named so that the session starts this very workstation.
+    const std::string launcher = ProgramDir() + "/ktev-workstation";
+    const std::string program = ::access(launcher.c_str(), X_OK) == 0 ? launcher : ProgramPath();
+    const TAutostartEntry entry;
+    std::string error;
+    const bool done =
+        on ? entry.Write({program, "--home", main_.GetProgramDir()}, error) : entry.Remove(error);
+    if (done) {
+        TLog::Addf(main_.GetLog(), LOG_TYPE_INFO, "Запуск при входе в систему %s: %s",
+                   on ? "включён" : "выключен", entry.Path());
+        return;
+    }
+    TLog::Addf(main_.GetLog(), LOG_TYPE_ERROR, "Запуск при входе в систему не %s: %s",
+               on ? "включён" : "выключен", error);
+    ShowSessionStart();
 }
 
 void TF_Setup::done(int result) {

@@ -66,6 +66,9 @@ public:
     QPushButton* ButtonDBFileNew = nullptr;
     QPushButton* ButtonDBFileOpen = nullptr;
     QCheckBox* CheckBoxAutoRun = nullptr;
+    // Shows and sets whether the session starts the program (the XDG autostart entry); it
+    // writes or removes the entry at once.
+    QCheckBox* CheckBoxSessionStart = nullptr;
     // Who the audit trail names; empty: the user the program runs as.
     QLabel* LabelOperatorName = nullptr;
     QLineEdit* EditOperatorName = nullptr;
@@ -119,6 +122,9 @@ private:
     // The selected port into the settings and its description into the label.
     void ComPortSelected();
     void NormaliseShowLines();
+    // Whether the autostart entry is there, into the check box.
+    void ShowSessionStart();
+    void SessionStartToggled(bool on);
     void StopSound();
 
     TF_Main& main_;

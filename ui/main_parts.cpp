@@ -35,10 +35,12 @@ void TMainParts::Create(const TMainPartsLinks& links) {
     SQLite = std::make_unique<TSQLite>(Log.get(), *links.settings);
     Audit = std::make_unique<TAudit>(Log.get(), *SQLite);
     Sound = std::make_unique<TSound>(Log.get(), links.settings, sound_output_.get());
+    Sound->SetFileLookup(
+        [home = links.home](const std::string& file) { return home.SoundFile(file); });
     TRecordLinks record_links;
     record_links.log = Log.get();
     record_links.app = links.app;
-    record_links.catalogue_dir = links.program_dir;
+    record_links.catalogue_dir = links.home.CatalogueDir();
     record_links.sqlite = SQLite.get();
     record_links.sound = Sound.get();
     Record = std::make_unique<TRecord>(record_links);

@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "common/program_home.h"
+
 class TActiveAlarms;
 class TActiveAlarmsUi;
 class TAppControl;
@@ -35,8 +37,8 @@ struct TMainWindowWidgets;
 struct TMainPartsLinks {
     // The log file is this plus ".log".
     std::string program_path;
-    // Holds the catalogue.
-    std::string program_dir;
+    // Holds the catalogue and the sounds, or the installed ones.
+    TProgramHome home;
     TAppControl* app = nullptr;
     TDeviceViews* views = nullptr;
     TKordeya32* port = nullptr;

@@ -1,14 +1,18 @@
 // The settings dialog: its controls as the live settings, the records-per-page buttons, the
-// port list, the records mask with Save and Close, and the sound tests.
+// port list, the records mask with Save and Close, the session's autostart entry, and the sound
+// tests.
 
 #include "window_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSoundEffect>
 #include <QTabWidget>
 
@@ -238,6 +242,44 @@ private slots:
         QCOMPARE(f.setup->EditDBFile->text(), chosen);
         QVERIFY(
             f.LogHasInOrder({"Создание нового файла", "Файл: ", "Выбор файла", "Файл не выбран"}));
+    }
+
+    void sessionStartWritesAndRemovesTheAutostartEntry() {
+        WindowFixture f;
+        const QByteArray config = f.dir.filePath(QStringLiteral("config")).toLocal8Bit();
+        const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", before); });
+        qputenv("XDG_CONFIG_HOME", config);
+        const QString entry = QString::fromLocal8Bit(config) + "/autostart/ktev.desktop";
+        Open(f);
+        QCheckBox* box = f.setup->CheckBoxSessionStart;
+        QCOMPARE(box->text(), QStringLiteral("Запускать при входе в систему"));
+        QVERIFY(!box->isChecked());
+
+        box->click();
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.contains(QStringLiteral("\nName=Кордея-ТЛ\n")), qPrintable(text));
+        QVERIFY2(text.contains(" --home " + QString::fromStdString(f.main->GetProgramDir()) + "\n"),
+                 qPrintable(text));
+        QCOMPARE(QDir(QFileInfo(entry).path()).entryList(QDir::Files), QStringList{"ktev.desktop"});
+        // The box shows what is there, whoever made or removed it.
+        f.setup->hide();
+        f.setup->show();
+        QVERIFY(box->isChecked());
+
+        box->click();
+        QVERIFY(!QFile::exists(entry));
+        QVERIFY(!box->isChecked());
+
+        // A folder that takes no file: the box stays clear and the log says why.
+        QVERIFY(QDir().rmdir(QFileInfo(entry).path()));
+        QVERIFY(QFile(QFileInfo(entry).path()).open(QIODevice::WriteOnly));
+        box->click();
+        QVERIFY(!box->isChecked());
+        QVERIFY(f.LogHasInOrder(
+            {"Запуск при входе в систему выключен", "Запуск при входе в систему не включён: "}));
     }
 
     void soundTestsFollowTheSoundSetting() {
