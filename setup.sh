@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libfmt-dev libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth python3 valgrind
   libxlsxwriter-dev python3-openpyxl poppler-utils
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
 )
 
 missing=()
