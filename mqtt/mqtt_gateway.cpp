@@ -82,12 +82,22 @@ TMqttGateway::~TMqttGateway() {
 }
 
 bool TMqttGateway::Start(const TMqttSettings& settings) {
-    if (!settings.enabled || thread_.joinable()) {
+    if (thread_.joinable() && settings == settings_) {
+        return true;
+    }
+    Stop();
+    settings_ = settings;
+    if (!settings_.enabled) {
         return false;
     }
-    settings_ = settings;
     broker_ = fmt::format("{}:{}", settings_.host, settings_.port);
     quit_ = false;
+    next_attempt_ = 0;
+    backoff_ms_ = BACKOFF_FIRST_MS;
+    ever_connected_ = false;
+    outage_logged_ = false;
+    feed_failed_path_.clear();
+    feed_error_logged_.clear();
     TLog::Addf(log_, LOG_TYPE_INFO, "MQTT: брокер %s%s, префикс \"%s\", клиент \"%s\"%s", broker_,
                settings_.tls ? " (TLS)" : "", settings_.prefix, settings_.client_id,
                settings_.commands ? ", команды разрешены" : "");

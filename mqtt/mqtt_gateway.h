@@ -54,9 +54,12 @@ public:
     TMqttGateway(const TMqttGateway&) = delete;
     TMqttGateway& operator=(const TMqttGateway&) = delete;
 
-    // Starts the publisher with these settings; false (nothing runs) when the gateway is not
-    // enabled or its thread cannot start.
+    // Runs the publisher with these settings: a publisher running with other settings is
+    // stopped first, one running with the same goes on. False (nothing runs) when the gateway
+    // is not enabled or its thread cannot start.
     bool Start(const TMqttSettings& settings);
+    // The settings of the last Start (the window thread's).
+    const TMqttSettings& Settings() const { return settings_; }
     // Says "offline" on the status topic, keeps the mark and joins the thread.
     void Stop();
 

@@ -247,9 +247,10 @@ protected:
         BusFixture::TearDown();
         device->SetChangeSink(nullptr);
     }
-    void StartGateway(bool commands) {
+    void StartGateway(bool commands, bool discovery = false) {
         TMqttSettings s = Settings(broker);
         s.commands = commands;
+        s.discovery = discovery;
         gateway = std::make_unique<TMqttGateway>(log.get(), *record, *device, changes,
                                                  [this] { return sqlite->GetPath(); });
         ASSERT_TRUE(gateway->Start(s));
@@ -272,14 +273,15 @@ protected:
 } // namespace
 
 TEST_F(MqttBus, LateSubscriberSeesEveryDeviceLoopAndRelayRetained) {
-    StartGateway(false);
+    StartGateway(false, true);
     ASSERT_TRUE(Inject(TSimAction::Loop, 1, 2, 6)); // loop 3 of panel 1 in fire
     ASSERT_TRUE(Eventually([this] { return device->GetItem(0)->line[2].state == 6; }));
-    // 3 devices, 8 + 4 loops, 4 + 2 relays, the status: all retained for a late subscriber.
+    // 3 devices, 8 + 4 loops, 4 + 2 relays, the status: all retained for a late subscriber,
+    // and Home Assistant's configs: a summary sensor per panel, a binary sensor per loop.
     const auto late = [this] {
         return std::make_unique<MqttSubscriber>(
-            broker, std::vector<std::string>{"ktev/#"}, "",
-            std::vector<std::string>{"--retained-only", "-C", "22", "-W", "30"});
+            broker, std::vector<std::string>{"ktev/#", "homeassistant/#"}, "",
+            std::vector<std::string>{"--retained-only", "-C", "37", "-W", "30"});
     };
     std::unique_ptr<MqttSubscriber> sub;
     ASSERT_TRUE(Eventually([&] {
@@ -296,7 +298,18 @@ TEST_F(MqttBus, LateSubscriberSeesEveryDeviceLoopAndRelayRetained) {
         return false;
     }));
     const std::vector<std::string> lines = sub->Lines();
-    EXPECT_EQ(lines.size(), 22u);
+    EXPECT_EQ(lines.size(), 37u);
+    EXPECT_EQ(
+        Payloads(lines, std::regex("homeassistant/sensor/ktev_[0-9A-F]{8}/summary/config")).size(),
+        3u);
+    const std::vector<json> loops =
+        Payloads(lines, std::regex("homeassistant/binary_sensor/ktev_11111111/line_[1-8]/config"));
+    ASSERT_EQ(loops.size(), 8u);
+    const std::vector<json> third =
+        Payloads(lines, std::regex("homeassistant/binary_sensor/ktev_11111111/line_3/config"));
+    ASSERT_EQ(third.size(), 1u);
+    EXPECT_EQ(third[0]["state_topic"], "ktev/11111111/line/3");
+    EXPECT_EQ(third[0]["device"]["identifiers"][0], "ktev_11111111");
     EXPECT_EQ(CountLines(lines, "ktev/status online"), 1);
     const std::vector<json> states = Payloads(lines, std::regex("ktev/[0-9A-F]{8}/state"));
     ASSERT_EQ(states.size(), 3u);
