@@ -105,11 +105,16 @@ public:
     // Whether a setting a start takes (port, line control, database file) differs from what the
     // running service started with: then only a restart follows it.
     bool StartSettingsChanged() const;
-    // Queues the operator's command for the PC's next turn; the target was set by the tree.
+    // Stores the target of the next command unless one is pending or awaited (false then):
+    // the popup's right click.
+    bool SetCommandTarget(const TDeviceRecord& target, int index);
+    // Queues a command for the PC's next turn to the target stored last (the tests and the
+    // dispatch fuzzer drive the slot this way).
     void SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value);
-    // A command from elsewhere than the window (the MQTT gateway, on its own thread): target,
-    // element and command written and queued at once; `user` is who the audit trail names.
-    // False, with nothing queued, while another command is pending or awaits its answer.
+    // A command written and queued at once with its target and element, by the popup's click
+    // (with the target it opened on) or the MQTT gateway (on its own thread); `user` is who the
+    // audit trail names (empty: the operator). False, with nothing queued, while another
+    // command is pending or awaits its answer.
     bool QueueRemoteCommand(const TDeviceRecord& target, int index, std::uint8_t command,
                             std::uint8_t length, std::uint8_t value, const std::string& user);
     // True while a sent command waits for its acknowledgement (any thread).
@@ -169,6 +174,8 @@ public:
 private:
     static constexpr int READ_TIMEOUT_MS = 1000;
 
+    // Under command_lock_: the command into the slot whose target is set, then `pending`.
+    void QueueCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value);
     void StartService();
     void StopService();
     // Stores every device of the table in the open database, the way the answers store them.

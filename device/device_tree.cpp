@@ -375,15 +375,10 @@ int OpenDevicePopup(TDevice& device, const TNodeData& cell, TLog* log) {
     if (mask == 0 || entry == nullptr) {
         return 0;
     }
-    TRemoteCommand& command = device.remote_command;
-    if (command.pending.load(std::memory_order_acquire) || device.IsCommandAwaited()) {
+    if (!device.SetCommandTarget(entry->record.Get(), static_cast<int>(cell.index))) {
         TLog::Add(log, "Предыдущая команда ещё не обработана", LOG_TYPE_ERROR);
         return 0;
     }
-    const TDeviceRecord record = entry->record.Get();
-    command.device_id = record.device_id;
-    command.address = record.address;
-    command.index = static_cast<int>(cell.index);
     return mask;
 }
 

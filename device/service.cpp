@@ -316,23 +316,21 @@ bool TDevice::StartSettingsChanged() const {
     return running_ && ReadStartSettings() != opened_with_;
 }
 
+bool TDevice::SetCommandTarget(const TDeviceRecord& target, int index) {
+    std::lock_guard<std::mutex> guard(command_lock_);
+    if (remote_command.pending.load(std::memory_order_acquire) || IsCommandAwaited()) {
+        return false;
+    }
+    remote_command.device_id = target.device_id;
+    remote_command.address = target.address;
+    remote_command.index = index;
+    return true;
+}
+
 void TDevice::SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value) {
     std::lock_guard<std::mutex> guard(command_lock_);
-    if (remote_command.pending.load(std::memory_order_acquire)) {
-        // A command from elsewhere took the slot since the popup opened.
-        TLog::Add(log_, "Предыдущая команда ещё не обработана", LOG_TYPE_ERROR);
-        return;
-    }
     command_user_.clear();
-    // The bus cycle reads the slot only once it sees `pending`: fill everything first.
-    const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);
-    remote_command.command = command;
-    remote_command.length = length;
-    remote_command.value = value;
-    remote_command.payload[0] = static_cast<std::uint8_t>(index & 0xFF);
-    remote_command.payload[1] = static_cast<std::uint8_t>(index >> 8);
-    remote_command.payload[2] = value;
-    remote_command.pending.store(true, std::memory_order_release);
+    QueueCommand(command, length, value);
 }
 
 bool TDevice::QueueRemoteCommand(const TDeviceRecord& target, int index, std::uint8_t command,
@@ -345,13 +343,18 @@ bool TDevice::QueueRemoteCommand(const TDeviceRecord& target, int index, std::ui
     remote_command.device_id = target.device_id;
     remote_command.address = target.address;
     remote_command.index = index;
-    const auto element = static_cast<std::uint16_t>(index & 0xFFFF);
+    QueueCommand(command, length, value);
+    return true;
+}
+
+void TDevice::QueueCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value) {
+    // The bus cycle reads the slot only once it sees `pending`: fill everything first.
+    const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);
     remote_command.command = command;
     remote_command.length = length;
     remote_command.value = value;
-    remote_command.payload[0] = static_cast<std::uint8_t>(element & 0xFF);
-    remote_command.payload[1] = static_cast<std::uint8_t>(element >> 8);
+    remote_command.payload[0] = static_cast<std::uint8_t>(index & 0xFF);
+    remote_command.payload[1] = static_cast<std::uint8_t>(index >> 8);
     remote_command.payload[2] = value;
     remote_command.pending.store(true, std::memory_order_release);
-    return true;
 }

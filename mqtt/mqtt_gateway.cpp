@@ -155,7 +155,9 @@ void TMqttGateway::Run() {
 }
 
 bool TMqttGateway::Pump(int wait_ms) {
-    pollfd fds[3] = {{wake_fd_, POLLIN, 0}, {changes_.Fd(), POLLIN, 0}, {-1, 0, 0}};
+    // The changes are taken only while connected: until then they wait, and must not wake.
+    pollfd fds[3] = {
+        {wake_fd_, POLLIN, 0}, {connected_ ? changes_.Fd() : -1, POLLIN, 0}, {-1, 0, 0}};
     nfds_t count = 2;
     if (client_ && client_->Socket() >= 0) {
         fds[2] = {client_->Socket(),
@@ -245,13 +247,11 @@ void TMqttGateway::Close() {
     if (client_ && connected_) {
         int mid = -1;
         if (client_->Publish(settings_.prefix + "/status", "offline", true, &mid)) {
-            // Its acknowledgement ends the wait like a record's; the mark is not touched.
-            window_.push_back({mark_, mid, false});
+            // Its acknowledgement ends the wait as a record's would, leaving the mark as it is;
+            // the records still in flight are sent again next time.
+            window_.assign(1, TInFlight{mark_, mid, false});
             const std::uint64_t end = NowMs() + CLOSE_TIMEOUT_MS;
             while (client_ && !window_.empty() && NowMs() < end && Pump(POLL_MS)) {
-                window_.erase(std::remove_if(window_.begin(), window_.end(),
-                                             [mid](const TInFlight& f) { return f.mid != mid; }),
-                              window_.end());
             }
         }
         client_->Disconnect();
