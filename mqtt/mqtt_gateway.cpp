@@ -136,6 +136,9 @@ void TMqttGateway::Run() {
         if (client_ && !connected_ && now >= connect_deadline_) {
             Lost("брокер не ответил за " + std::to_string(CONNECT_TIMEOUT_MS / 1000) + " с", now);
         }
+        if (connected_ && greet_) {
+            Greet(now);
+        }
         if (connected_) {
             PublishRecords(now);
             PublishStates(now);
@@ -208,9 +211,20 @@ void TMqttGateway::Connected(int code) {
     }
     ever_connected_ = true;
     outage_logged_ = false;
+    // Said from the loop, not from inside the library's callback, which holds its own locks.
+    greet_ = true;
+}
+
+void TMqttGateway::Greet(std::uint64_t now) {
+    greet_ = false;
     int mid = 0;
-    client_->Publish(settings_.prefix + "/status", "online", true, &mid);
-    client_->Subscribe(settings_.prefix + "/+" + std::string(COMMAND_TOPIC));
+    if (!Publish(settings_.prefix + "/status", "online", true, &mid, now)) {
+        return;
+    }
+    if (!client_->Subscribe(settings_.prefix + "/+" + std::string(COMMAND_TOPIC))) {
+        Lost(client_->Error(), now);
+        return;
+    }
     // The broker may have lost what it retained: every device is said again.
     published_.clear();
     changes_.All();
@@ -230,9 +244,10 @@ void TMqttGateway::Published(int mid) {
     confirmed_.store(mark_, std::memory_order_release);
 }
 
-void TMqttGateway::Lost(const std::string& why, std::uint64_t now) {
+void TMqttGateway::Lost(std::string why, std::uint64_t now) {
     client_.reset();
     connected_.store(false, std::memory_order_release);
+    greet_ = false;
     window_.clear();
     SaveMark(now, true);
     if (!outage_logged_) {

@@ -77,10 +77,13 @@ private:
     void Run();
     void Connect(std::uint64_t now);
     void Connected(int code);
+    // Once connected: the status, the commands' subscription, every device's topics.
+    void Greet(std::uint64_t now);
     void Published(int mid);
     void Message(std::string_view topic, std::string_view payload);
-    // The connection failed or was lost: said once per outage.
-    void Lost(const std::string& why, std::uint64_t now);
+    // The connection failed or was lost: said once per outage. `why` is a copy, as it may be
+    // the text of the client that goes here.
+    void Lost(std::string why, std::uint64_t now);
     // Drives the connection once: true while it stands.
     bool Pump(int wait_ms);
     void Close();
@@ -120,6 +123,7 @@ private:
     int backoff_ms_ = BACKOFF_FIRST_MS;
     bool ever_connected_ = false;
     bool outage_logged_ = false;
+    bool greet_ = false;  // connected, and the greeting is still to be said
     std::string refused_; // the CONNACK's reason, for the loss that follows it
 
     TRecordFeed feed_;
