@@ -1,5 +1,6 @@
 #include "mqtt/mqtt_gateway.h"
 
+#include "buslink/commands.h"
 #include "device/command_tracker.h"
 #include "device/device.h"
 #include "device/device_tree.h"
@@ -472,12 +473,13 @@ std::string TMqttGateway::Command(std::string_view topic, std::string_view paylo
     if (entry == nullptr) {
         return fmt::format("устройство {:08X} не найдено", device_id);
     }
-    const int index = std::max(command.number - 1, 0);
     why = DevicePopupRefusal(*entry, item, command.number - 1);
     if (!why.empty()) {
         return why;
     }
     const TDevicePopupItem& popup = DEVICE_POPUP_ITEMS[static_cast<std::size_t>(item)];
+    // A device's own command names no element, whatever number came with it.
+    const int index = popup.command == REMOTE_RESET_DEVICE ? 0 : command.number - 1;
     const TDeviceRecord target = entry->record.Get();
     if (!device_.QueueRemoteCommand(target, index, popup.command, popup.length, popup.value,
                                     "MQTT " + settings_.client_id)) {

@@ -83,8 +83,9 @@ std::string QuotingCatalogue(const TempDir& dir) {
 // records are stored straight into the database, as the bus thread stores them.
 class MqttRecords : public ::testing::Test {
 protected:
-    explicit MqttRecords(std::string catalogue_dir = ProgramDir())
-        : fixture(std::move(catalogue_dir)) {}
+    // `quoting`: the catalogue of QuotingCatalogue, made in a folder of the fixture's own.
+    explicit MqttRecords(bool quoting = false)
+        : fixture(quoting ? QuotingCatalogue(catalogue) : ProgramDir()) {}
 
     void StartGateway(const TMqttSettings& s) {
         // Every record of the file, from the first.
@@ -107,7 +108,7 @@ protected:
     }
     void TearDown() override { gateway.reset(); }
 
-    TempDir catalogue;
+    TempDir catalogue; // before the fixture, which loads the catalogue made in it
     TStateChanges changes;
     DeviceFixture fixture;
     MqttBroker broker;
@@ -117,7 +118,7 @@ protected:
 
 class MqttRecordText : public MqttRecords {
 protected:
-    MqttRecordText() : MqttRecords(QuotingCatalogue(catalogue)) {}
+    MqttRecordText() : MqttRecords(true) {}
 };
 
 } // namespace
@@ -160,11 +161,10 @@ TEST_F(MqttRecordText, EveryRecordArrivesInOrderWithItsJson) {
     // Code 6 is a fire: the catalogue's style "Alarm".
     EXPECT_EQ(records.at(6)["class"], "alarm");
     // The status is retained "online".
-    bool online = false;
-    for (const std::string& line : sub.Lines()) {
-        online = online || line == "ktev/status online";
-    }
-    EXPECT_TRUE(online);
+    EXPECT_EQ(CountLines(sub.Lines(), "ktev/status online"), 1);
+    // A clean close says "offline" itself.
+    gateway.reset();
+    EXPECT_TRUE(Eventually([&] { return CountLines(sub.Lines(), "ktev/status offline") == 1; }));
 }
 
 TEST_F(MqttRecords, BrokerStoppedForTwentySecondsLosesNoRecord) {
