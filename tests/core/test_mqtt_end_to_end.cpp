@@ -187,12 +187,17 @@ TEST_F(MqttRecords, BrokerStoppedForTwentySecondsLosesNoRecord) {
     ASSERT_TRUE(broker.Start(true));
     Store(100);
     const auto total = static_cast<std::size_t>(stored);
-    ASSERT_TRUE(Eventually(
-        [&] {
-            const std::vector<std::int64_t> ids = RecordIds(*sub);
-            return !ids.empty() && ids.back() == static_cast<std::int64_t>(total);
-        },
-        60));
+    const auto all_in = [&] {
+        std::vector<std::int64_t> ids = RecordIds(*sub);
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        return ids.size() == total && ids.front() == 1;
+    };
+    ASSERT_TRUE(Eventually(all_in, 60))
+        << "confirmed " << gateway->GetConfirmedId() << " of " << total << ", connected "
+        << gateway->IsConnected() << ", " << RecordIds(*sub).size() << " arrived\n"
+        << ::testing::PrintToString(fixture.LogLines(LOG_TYPE_ERROR)) << "\n"
+        << broker.Log();
 
     // At least once, in order: a run of ids that may start again once, after the last mark.
     const std::vector<std::int64_t> ids = RecordIds(*sub);

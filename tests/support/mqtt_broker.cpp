@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -22,20 +23,26 @@ namespace {
 
 constexpr auto DEADLINE = std::chrono::seconds(20);
 
-// A port nobody listens on now.
+// A port nobody uses now, below the kernel's range of ephemeral ports: while a broker of a test
+// is stopped, its port must not go to a connection or to the broker of another test, which a
+// port the kernel hands out could (a test asking the kernel for a free port gets it back).
 int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
+    std::random_device random;
+    std::uniform_int_distribution<int> pick(20000, 31999);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int port = pick(random);
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        const bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(s);
+        if (free) {
+            return port;
+        }
     }
-    close(s);
-    return port;
+    return 0;
 }
 
 std::string CurrentUser() {
@@ -157,6 +164,12 @@ bool MqttBroker::Start(bool persistent) {
     pid_ = Spawn({"/usr/sbin/mosquitto", "-c", d + "mosquitto.conf"}, d + "broker.log");
     const auto end = std::chrono::steady_clock::now() + DEADLINE;
     while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
+        // Only our own broker counts: one that could not take the port has ended.
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
         if (Accepts(port_)) {
             return true;
         }
