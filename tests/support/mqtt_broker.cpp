@@ -156,7 +156,9 @@ bool MqttBroker::Start(bool persistent) {
                  << "server.key\n";
         }
         if (persistent) {
-            conf << "persistence true\npersistence_location " << d << "\n";
+            // A subscriber away while the broker restarts gets everything published meanwhile,
+            // not the default's first 1,000 messages.
+            conf << "persistence true\npersistence_location " << d << "\nmax_queued_messages 0\n";
         } else {
             conf << "persistence false\n";
         }
