@@ -10,6 +10,7 @@ packages=(
   xvfb xauth python3 valgrind
   libxlsxwriter-dev python3-openpyxl poppler-utils
   dpkg-dev file
+  libmosquitto-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl
 )
 
 missing=()

@@ -217,6 +217,14 @@ def main():
             + timing(r, rf"BM_AnswerDelay/{us}/iterations:100", "asked_per_change", "")
         )
     rows.append(
+        ("MQTT records published per second, 10^4 stored before the gateway starts",)
+        + timing(r, r"BM_MqttRecordsPerSecond/10000/iterations:1/manual_time", "records_per_s", "")
+    )
+    rows.append(
+        ("MQTT record's insert to its arrival at a subscriber",)
+        + timing(r, r"BM_MqttInsertToArrival/iterations:200/manual_time")
+    )
+    rows.append(
         ("Catalogue formats per second, kept in memory",)
         + timing(r, r"BM_GetRecordMessage_Kept", "items_per_second", "")
     )

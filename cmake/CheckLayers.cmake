@@ -3,7 +3,7 @@ cmake_minimum_required(VERSION 3.25)
 # Run as: cmake -DSOURCE_DIR=<repository> -P cmake/CheckLayers.cmake
 #
 # Each layer lists the folders it may include from (itself always). The arrows point down:
-# common <- buslink, log <- database, audio <- records <- device <- ui. The simulator speaks
+# common <- buslink, log <- database, audio <- records <- device <- mqtt <- ui. The simulator speaks
 # the protocol only and never sees the workstation's devices or records.
 set(allowed_common "")
 set(allowed_buslink common)
@@ -12,10 +12,11 @@ set(allowed_database common log)
 set(allowed_audio common log)
 set(allowed_records common log database audio)
 set(allowed_device common log database audio records buslink)
+set(allowed_mqtt common log database audio records buslink device)
 set(allowed_tools common buslink sim)
-set(layers common buslink log database audio records device tools)
+set(layers common buslink log database audio records device mqtt tools)
 # Project headers live in these folders; "sim/..." is the simulator's own.
-set(project_folders common buslink log database audio records device ui tools sim)
+set(project_folders common buslink log database audio records device mqtt ui tools sim)
 
 set(failures "")
 foreach(layer ${layers})

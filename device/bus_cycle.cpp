@@ -291,8 +291,13 @@ void TDevice::PcTurn(TBusState& bus) {
         TDeviceRecord target = i >= 0 ? devices_[i].record.Get() : TDeviceRecord{};
         target.device_id = device_id;
         target.address = remote_command.address;
+        std::string user;
+        {
+            std::lock_guard<std::mutex> guard(command_lock_);
+            user = command_user_;
+        }
         tracker_.Sent(command, static_cast<std::uint8_t>(remote_command.value & 0xFF), target,
-                      remote_command.index, clock_->NowMs());
+                      remote_command.index, clock_->NowMs(), user);
         remote_command.pending.store(false, std::memory_order_release);
         return;
     }

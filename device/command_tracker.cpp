@@ -8,13 +8,14 @@
 #include <fmt/format.h>
 
 void TCommandTracker::Sent(std::uint8_t command, std::uint8_t value, const TDeviceRecord& device,
-                           int index, std::uint64_t now_ms) {
+                           int index, std::uint64_t now_ms, const std::string& user) {
     if (IsAwaiting()) {
         Fail();
     }
     command_ = command;
     device_id_ = device.device_id;
     sent_ms_ = now_ms;
+    user_ = user;
     command_text_ = CommandText(command, value);
     const std::string element = ElementText(command, index);
     target_text_ = DeviceTargetText(device);
@@ -23,7 +24,7 @@ void TCommandTracker::Sent(std::uint8_t command, std::uint8_t value, const TDevi
     }
     awaiting_.store(true, std::memory_order_release);
     if (audit_ != nullptr) {
-        audit_->Add(audit::COMMAND, target_text_, command_text_, audit::COMMAND_SENT);
+        audit_->Add(audit::COMMAND, target_text_, command_text_, audit::COMMAND_SENT, user_);
     }
 }
 
@@ -33,7 +34,7 @@ void TCommandTracker::Answered(std::uint8_t command, std::uint32_t device_id) {
     }
     awaiting_.store(false, std::memory_order_release);
     if (audit_ != nullptr) {
-        audit_->Add(audit::COMMAND, target_text_, command_text_, audit::COMMAND_CONFIRMED);
+        audit_->Add(audit::COMMAND, target_text_, command_text_, audit::COMMAND_CONFIRMED, user_);
     }
 }
 
@@ -48,7 +49,7 @@ void TCommandTracker::Fail() {
     TLog::Addf(log_, LOG_TYPE_ERROR, "Команда «%s» не подтверждена за %d с: %s", command_text_,
                static_cast<int>(ANSWER_TIMEOUT_MS / 1000), target_text_);
     if (audit_ != nullptr) {
-        audit_->Add(audit::COMMAND, target_text_, command_text_, audit::COMMAND_NO_ANSWER);
+        audit_->Add(audit::COMMAND, target_text_, command_text_, audit::COMMAND_NO_ANSWER, user_);
     }
 }
 

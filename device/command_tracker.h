@@ -24,10 +24,11 @@ public:
     // The audit trail the commands go to (null: none); set while the bus thread waits.
     void SetAudit(TAudit* audit) { audit_ = audit; }
 
-    // A command went out to element `index` of `device`. One still awaited can no longer be
-    // acknowledged and is reported as failed first.
+    // A command went out to element `index` of `device`; `user` is who its audit rows name
+    // (empty: the operator). One still awaited can no longer be acknowledged and is reported
+    // as failed first.
     void Sent(std::uint8_t command, std::uint8_t value, const TDeviceRecord& device, int index,
-              std::uint64_t now_ms);
+              std::uint64_t now_ms, const std::string& user = {});
     // A device acknowledged `command`; only the awaited command of that device counts.
     void Answered(std::uint8_t command, std::uint32_t device_id);
     // Reports the awaited command as failed once its time is up.
@@ -51,4 +52,5 @@ private:
     std::uint64_t sent_ms_ = 0;
     std::string command_text_;
     std::string target_text_;
+    std::string user_;
 };

@@ -99,7 +99,7 @@ void TDevice::CheckOnline(int elapsed_ms) {
             }
             e.online = false;
             changed = true;
-            NoteAlarms(e);
+            NoteChange(e);
         }
     }
     if (changed) {

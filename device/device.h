@@ -17,6 +17,7 @@
 
 class TActiveAlarms;
 class TAudit;
+class TDeviceChangeSink;
 class TDeviceViews;
 class TKordeya32;
 class TLog;
@@ -93,6 +94,9 @@ public:
     // Where each change of a device goes to be weighed as an alarm; set before the service
     // starts, and left to outlive it. Null: nowhere.
     void SetActiveAlarms(TActiveAlarms* alarms) { alarms_ = alarms; }
+    // Who else is told of each change of a device (the MQTT gateway); set before the service
+    // starts, and left to outlive it. Null: nobody.
+    void SetChangeSink(TDeviceChangeSink* sink) { change_sink_ = sink; }
 
     // --- Service control (the window thread).
     // Starts or stops the port, the database and the bus cycle as one unit; a second start or
@@ -101,8 +105,18 @@ public:
     // Whether a setting a start takes (port, line control, database file) differs from what the
     // running service started with: then only a restart follows it.
     bool StartSettingsChanged() const;
-    // Queues the operator's command for the PC's next turn; the target was set by the tree.
+    // Stores the target of the next command unless one is pending or awaited (false then):
+    // the popup's right click.
+    bool SetCommandTarget(const TDeviceRecord& target, int index);
+    // Queues a command for the PC's next turn to the target stored last (the tests and the
+    // dispatch fuzzer drive the slot this way).
     void SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value);
+    // A command written and queued at once with its target and element, by the popup's click
+    // (with the target it opened on) or the MQTT gateway (on its own thread); `user` is who the
+    // audit trail names (empty: the operator). False, with nothing queued, while another
+    // command is pending or awaits its answer.
+    bool QueueRemoteCommand(const TDeviceRecord& target, int index, std::uint8_t command,
+                            std::uint8_t length, std::uint8_t value, const std::string& user);
     // True while a sent command waits for its acknowledgement (any thread).
     bool IsCommandAwaited() const { return tracker_.IsAwaiting(); }
     // The audit trail the service and the commands write to (null: none), and the clock the
@@ -160,6 +174,8 @@ public:
 private:
     static constexpr int READ_TIMEOUT_MS = 1000;
 
+    // Under command_lock_: the command into the slot whose target is set, then `pending`.
+    void QueueCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value);
     void StartService();
     void StopService();
     // Stores every device of the table in the open database, the way the answers store them.
@@ -208,13 +224,15 @@ private:
     void ReportTableFull(std::uint32_t device_id);
     bool ShortAnswer(const char* command, std::uint32_t device_id, int length, int needed);
     void Refresh(const TChanges& changes);
-    void NoteAlarms(const TDeviceEntry& entry);
+    // After a change of the device: the active alarms scan it and the change sink hears of it.
+    void NoteChange(const TDeviceEntry& entry);
 
     // Writes the service's start or stop to the audit trail, before a stop closes the database.
     void AuditService(bool start, const char* outcome);
 
     TLog* log_;
     TActiveAlarms* alarms_ = nullptr;
+    TDeviceChangeSink* change_sink_ = nullptr;
     TRecord& record_;
     TSQLite& sqlite_;
     TDeviceViews& views_;
@@ -224,6 +242,9 @@ private:
     TSteadyClock steady_clock_;
     const TClock* clock_ = &steady_clock_;
     TCommandTracker tracker_{log_};
+    // Who the pending command's audit rows name: empty for the operator.
+    std::mutex command_lock_;
+    std::string command_user_;
 
     // What a start takes from the settings.
     struct TStartSettings {

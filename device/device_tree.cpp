@@ -67,6 +67,18 @@ bool Bit(int mask, int k) {
     return ((mask >> k) & 1) != 0;
 }
 
+// The popup items a device's `remote` mask offers on its own lines, on a loop and on a relay.
+int DeviceMenu(int remote) {
+    return Bit(remote, 0) ? MENU_DEVICE_RESET : 0;
+}
+int LineMenu(int remote) {
+    return (Bit(remote, 1) ? MENU_LINE_RESET : 0) | (Bit(remote, 3) ? MENU_LINE_OFF_ON : 0);
+}
+int RelayMenu(int remote) {
+    return (Bit(remote, 5) ? MENU_RELAY_OFF_ON : 0) | (Bit(remote, 6) ? MENU_RELAY_CONTROL : 0) |
+           (Bit(remote, 7) ? MENU_RELAY_MODE : 0);
+}
+
 // The menu of a cell that can carry commands: none while the device cannot take them, its
 // device all the same (its events are offered). The target is written before the mask, so a
 // right click never sees a mask without its device.
@@ -206,7 +218,7 @@ void TTreeBuilder::AddDevice(TDeviceLine& line) {
     TDeviceEntry& e = *line.entry;
     const TDeviceRecord& r = line.record;
     const bool commandable = line.online && e.info_complete;
-    const int device_menu = Bit(r.remote, 0) ? MENU_DEVICE_RESET : 0;
+    const int device_menu = DeviceMenu(r.remote);
     if (line.online) {
         SetMenu(e.device_node, commandable, device_menu, 0, e);
     }
@@ -239,9 +251,7 @@ void TTreeBuilder::AddLines(int top, TDeviceLine& line, bool commandable, TWorst
     if (count == 0) {
         return;
     }
-    const int remote = line.record.remote;
-    const int menu =
-        (Bit(remote, 1) ? MENU_LINE_RESET : 0) | (Bit(remote, 3) ? MENU_LINE_OFF_ON : 0);
+    const int menu = LineMenu(line.record.remote);
     TNodeData& group_cell = line.entry->lines_node;
     const int group = Add(top, Format("ШС (%d)", count), &group_cell);
     TWorstState inside;
@@ -260,10 +270,7 @@ void TTreeBuilder::AddRelays(int top, TDeviceLine& line, bool commandable, TWors
     if (count == 0) {
         return;
     }
-    const int remote = line.record.remote;
-    const int menu = (Bit(remote, 5) ? MENU_RELAY_OFF_ON : 0) |
-                     (Bit(remote, 6) ? MENU_RELAY_CONTROL : 0) |
-                     (Bit(remote, 7) ? MENU_RELAY_MODE : 0);
+    const int menu = RelayMenu(line.record.remote);
     TNodeData& group_cell = line.entry->relays_node;
     const int group = Add(top, Format("РЕЛЕ (%d)", count), &group_cell);
     TWorstState inside;
@@ -368,16 +375,45 @@ int OpenDevicePopup(TDevice& device, const TNodeData& cell, TLog* log) {
     if (mask == 0 || entry == nullptr) {
         return 0;
     }
-    TRemoteCommand& command = device.remote_command;
-    if (command.pending.load(std::memory_order_acquire) || device.IsCommandAwaited()) {
+    if (!device.SetCommandTarget(entry->record.Get(), static_cast<int>(cell.index))) {
         TLog::Add(log, "Предыдущая команда ещё не обработана", LOG_TYPE_ERROR);
         return 0;
     }
-    const TDeviceRecord record = entry->record.Get();
-    command.device_id = record.device_id;
-    command.address = record.address;
-    command.index = static_cast<int>(cell.index);
     return mask;
+}
+
+int DevicePopupItem(std::string_view name) {
+    for (std::size_t i = 0; i < DEVICE_POPUP_ITEMS.size(); ++i) {
+        if (DEVICE_POPUP_ITEMS[i].name.substr(3) == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+std::string DevicePopupRefusal(const TDeviceEntry& entry, int item, int index) {
+    if (item < 0 || item >= DEVICE_POPUP_ITEM_COUNT) {
+        return "неизвестная команда";
+    }
+    if (!entry.online || !entry.info_complete) {
+        return "устройство не на связи или не прочитано";
+    }
+    const TDeviceRecord r = entry.record.Get();
+    const int bit = 1 << item;
+    int count = 1; // the device itself
+    if ((DeviceMenu(r.remote) & bit) != 0) {
+        index = 0;
+    } else if ((LineMenu(r.remote) & bit) != 0) {
+        count = std::clamp(r.lines, 0, TDeviceEntry::MAX_LINES);
+    } else if ((RelayMenu(r.remote) & bit) != 0) {
+        count = std::clamp(r.relays, 0, TDeviceEntry::MAX_RELAYS);
+    } else {
+        return "команда не разрешена устройством";
+    }
+    if (index < 0 || index >= count) {
+        return "нет элемента с номером " + std::to_string(index + 1);
+    }
+    return {};
 }
 
 TTreeViewState TTreeRestore::Plan(const TTreeViewState& before, int new_count) {

@@ -78,6 +78,14 @@ std::string DevicePopupQuestion(int item, const TDeviceRecord& device, int index
 // otherwise returns 0 (a command still pending or awaiting its answer is logged).
 int OpenDevicePopup(TDevice& device, const TNodeData& cell, TLog* log);
 
+// A popup item by its name without "PM_" ("LineOff"); -1 when there is none.
+int DevicePopupItem(std::string_view name);
+
+// Why popup item `item` may not go to element `index` (zero-based; ignored by the device's own
+// items) of the device, checked as the popup offers it: the device online and read in full,
+// its `remote` mask offering the item, the element in range. Empty when it may.
+std::string DevicePopupRefusal(const TDeviceEntry& entry, int item, int index);
+
 // The expanded and selected nodes of the visible tree, by id.
 struct TTreeViewState {
     int count = 0;

@@ -3,6 +3,7 @@
 #include "database/record_types.h"
 #include "database/sqlite.h"
 #include "device/active_alarms.h"
+#include "device/change_sink.h"
 #include "device/device.h"
 #include "device/device_views.h"
 #include "log/log.h"
@@ -80,9 +81,12 @@ void TDevice::Refresh(const TChanges& changes) {
     }
 }
 
-void TDevice::NoteAlarms(const TDeviceEntry& entry) {
+void TDevice::NoteChange(const TDeviceEntry& entry) {
     if (alarms_ != nullptr) {
         alarms_->Scan(entry);
+    }
+    if (change_sink_ != nullptr) {
+        change_sink_->DeviceChanged(static_cast<int>(&entry - devices_.get()));
     }
 }
 
@@ -153,6 +157,7 @@ void TDevice::CmdCoreGetWhois(std::uint32_t device_id, const std::uint8_t* paylo
     changes.recorded = changes.recorded || recovered;
     entry.whois_read = true;
     entry.NoteInfoRead();
+    NoteChange(entry);
     views_.StatusBarUpdate();
     views_.TreeViewUpdate();
     if (changes.recorded) {
@@ -241,7 +246,7 @@ void TDevice::CmdCoreGetState(std::uint32_t device_id, std::uint8_t address,
         read_all_again();
     }
     if (changes.changed) {
-        NoteAlarms(e);
+        NoteChange(e);
     }
     Refresh(changes);
 }
@@ -271,7 +276,7 @@ void TDevice::CmdCoreGetLines(std::uint32_t device_id, const std::uint8_t* paylo
     }
     e.lines_read = true;
     e.NoteInfoRead();
-    NoteAlarms(e);
+    NoteChange(e);
     Refresh(changes);
 }
 
@@ -311,6 +316,9 @@ void TDevice::CmdCoreGetRelays(std::uint32_t device_id, const std::uint8_t* payl
     }
     e.relays_read = true;
     e.NoteInfoRead();
+    if (changes.changed) {
+        NoteChange(e);
+    }
     Refresh(changes);
 }
 

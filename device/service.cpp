@@ -316,7 +316,38 @@ bool TDevice::StartSettingsChanged() const {
     return running_ && ReadStartSettings() != opened_with_;
 }
 
+bool TDevice::SetCommandTarget(const TDeviceRecord& target, int index) {
+    std::lock_guard<std::mutex> guard(command_lock_);
+    if (remote_command.pending.load(std::memory_order_acquire) || IsCommandAwaited()) {
+        return false;
+    }
+    remote_command.device_id = target.device_id;
+    remote_command.address = target.address;
+    remote_command.index = index;
+    return true;
+}
+
 void TDevice::SetRemoteCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value) {
+    std::lock_guard<std::mutex> guard(command_lock_);
+    command_user_.clear();
+    QueueCommand(command, length, value);
+}
+
+bool TDevice::QueueRemoteCommand(const TDeviceRecord& target, int index, std::uint8_t command,
+                                 std::uint8_t length, std::uint8_t value, const std::string& user) {
+    std::lock_guard<std::mutex> guard(command_lock_);
+    if (remote_command.pending.load(std::memory_order_acquire) || IsCommandAwaited()) {
+        return false;
+    }
+    command_user_ = user;
+    remote_command.device_id = target.device_id;
+    remote_command.address = target.address;
+    remote_command.index = index;
+    QueueCommand(command, length, value);
+    return true;
+}
+
+void TDevice::QueueCommand(std::uint8_t command, std::uint8_t length, std::uint8_t value) {
     // The bus cycle reads the slot only once it sees `pending`: fill everything first.
     const auto index = static_cast<std::uint16_t>(remote_command.index & 0xFFFF);
     remote_command.command = command;

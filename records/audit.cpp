@@ -45,10 +45,10 @@ std::string TAudit::GetSystemUser() {
 }
 
 bool TAudit::Add(std::string_view action, std::string_view target, std::string_view detail,
-                 std::string_view outcome) {
+                 std::string_view outcome, std::string_view user) {
     TAuditRow row;
     row.utime = static_cast<std::int64_t>(std::time(nullptr));
-    row.user = GetOperator();
+    row.user = user.empty() ? GetOperator() : std::string(user);
     row.action = action;
     row.target = target;
     row.detail = detail;

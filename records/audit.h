@@ -59,10 +59,11 @@ public:
     // The login name of the user the program runs as ("uid N" when it has none).
     static std::string GetSystemUser();
 
-    // Appends one row with the current time and operator; texts are stored intact, whatever
-    // their length or characters. True when it is stored; false when it waits or was lost.
+    // Appends one row with the current time and operator (or `user` when given: a client of
+    // the MQTT gateway); texts are stored intact, whatever their length or characters. True
+    // when it is stored; false when it waits or was lost.
     bool Add(std::string_view action, std::string_view target, std::string_view detail,
-             std::string_view outcome);
+             std::string_view outcome, std::string_view user = {});
     // An alarm acknowledged by the operator: `target` names the item, `comment` is the
     // operator's own text (may be empty).
     bool Acknowledge(std::string_view target, std::string_view comment);

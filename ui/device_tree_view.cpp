@@ -282,5 +282,10 @@ void TDeviceTreeUi::PopupItemTriggered(std::size_t item) {
             return;
         }
     }
-    device_.SetRemoteCommand(command.command, command.length, command.value);
+    // With the target the popup opened on: an MQTT command may have taken the slot since.
+    if (entry == nullptr ||
+        !device_.QueueRemoteCommand(entry->record.Get(), popup_cell_->index, command.command,
+                                    command.length, command.value, {})) {
+        TLog::Add(log_, "Предыдущая команда ещё не обработана", LOG_TYPE_ERROR);
+    }
 }

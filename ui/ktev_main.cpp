@@ -16,6 +16,7 @@
 #include "database/sqlite.h"
 #include "device/device.h"
 #include "log/log.h"
+#include "mqtt/mqtt_gateway.h"
 #include "records/audit.h"
 #include "records/cell_text.h"
 #include "records/record.h"
@@ -475,6 +476,10 @@ void TF_Main::MM_Service_SetupClick() {
                        operator_before + " → " + operator_after;
         }
         AuditAction(audit::SETTINGS_SAVED, GetIniPath(), changes);
+    }
+    // The gateway goes on as it was unless its settings changed.
+    if (TMqttGateway* mqtt = parts_.GetMqttGateway()) {
+        mqtt->Start(setup_->CollectMqtt());
     }
     if (!device->IsRunning()) {
         device->SetService(true);

@@ -3,12 +3,14 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -70,6 +72,7 @@ TF_Setup::TF_Setup(TF_Main& main)
     PageControl->addTab(BuildComTab(), QStringLiteral("COM порт"));
     PageControl->addTab(BuildRecordsTab(), QStringLiteral("Записи"));
     PageControl->addTab(BuildSoundTab(), QStringLiteral("Звук"));
+    PageControl->addTab(BuildMqttTab(), QStringLiteral("MQTT"));
 
     ButtonSave = Button("ButtonSave", "Сохранить");
     ButtonClose = Button("ButtonClose", "Закрыть");
@@ -283,6 +286,51 @@ QWidget* TF_Setup::BuildSoundTab() {
     return tab;
 }
 
+QWidget* TF_Setup::BuildMqttTab() {
+    auto* tab = new QWidget;
+    const auto edit = [](const char* name) {
+        auto* e = new QLineEdit;
+        e->setObjectName(QString::fromLatin1(name));
+        return e;
+    };
+    CheckBoxMqttEnabled = CheckBox("CheckBoxMqttEnabled", "Публиковать события и состояния");
+    EditMqttHost = edit("EditMqttHost");
+    SpinMqttPort = new QSpinBox;
+    SpinMqttPort->setObjectName(QStringLiteral("SpinMqttPort"));
+    SpinMqttPort->setRange(1, 65535);
+    CheckBoxMqttTls = CheckBox("CheckBoxMqttTls", "TLS");
+    EditMqttCaFile = edit("EditMqttCaFile");
+    EditMqttCaFile->setPlaceholderText(QStringLiteral("/etc/ssl/certs"));
+    EditMqttUser = edit("EditMqttUser");
+    EditMqttPassword = edit("EditMqttPassword");
+    EditMqttPassword->setEchoMode(QLineEdit::Password);
+    EditMqttClientId = edit("EditMqttClientId");
+    EditMqttPrefix = edit("EditMqttPrefix");
+    CheckBoxMqttCommands = CheckBox("CheckBoxMqttCommands", "Принимать команды");
+    CheckBoxMqttDiscovery = CheckBox("CheckBoxMqttDiscovery", "Обнаружение Home Assistant");
+
+    auto* grid = new QGridLayout;
+    const auto row = [grid](int at, const char* name, const char* caption, QWidget* field) {
+        grid->addWidget(Label(name, caption), at, 0);
+        grid->addWidget(field, at, 1);
+    };
+    row(0, "LabelMqttHost", "Брокер", EditMqttHost);
+    row(1, "LabelMqttPort", "Порт", SpinMqttPort);
+    row(2, "LabelMqttCaFile", "Файл CA", EditMqttCaFile);
+    row(3, "LabelMqttUser", "Пользователь", EditMqttUser);
+    row(4, "LabelMqttPassword", "Пароль", EditMqttPassword);
+    row(5, "LabelMqttClientId", "Код клиента", EditMqttClientId);
+    row(6, "LabelMqttPrefix", "Префикс тем", EditMqttPrefix);
+    auto* layout = new QVBoxLayout(tab);
+    layout->addWidget(CheckBoxMqttEnabled);
+    layout->addLayout(grid);
+    layout->addWidget(CheckBoxMqttTls);
+    layout->addWidget(CheckBoxMqttCommands);
+    layout->addWidget(CheckBoxMqttDiscovery);
+    layout->addStretch(1);
+    return tab;
+}
+
 int TF_Setup::GetShowLines() const {
     return settings_.GetShowLines();
 }
@@ -492,6 +540,36 @@ TSetupOptions TF_Setup::Collect() const {
     }
     setup.records_mask = GetRecordsMask();
     return setup;
+}
+
+void TF_Setup::LoadMqtt(const TMqttSettings& mqtt) {
+    CheckBoxMqttEnabled->setChecked(mqtt.enabled);
+    EditMqttHost->setText(QString::fromStdString(mqtt.host));
+    SpinMqttPort->setValue(mqtt.port);
+    CheckBoxMqttTls->setChecked(mqtt.tls);
+    EditMqttCaFile->setText(QString::fromStdString(mqtt.ca_file));
+    EditMqttUser->setText(QString::fromStdString(mqtt.user));
+    EditMqttPassword->setText(QString::fromStdString(mqtt.password));
+    EditMqttClientId->setText(QString::fromStdString(mqtt.client_id));
+    EditMqttPrefix->setText(QString::fromStdString(mqtt.prefix));
+    CheckBoxMqttCommands->setChecked(mqtt.commands);
+    CheckBoxMqttDiscovery->setChecked(mqtt.discovery);
+}
+
+TMqttSettings TF_Setup::CollectMqtt() const {
+    TMqttSettings mqtt;
+    mqtt.enabled = CheckBoxMqttEnabled->isChecked();
+    mqtt.host = EditMqttHost->text().trimmed().toStdString();
+    mqtt.port = SpinMqttPort->value();
+    mqtt.tls = CheckBoxMqttTls->isChecked();
+    mqtt.ca_file = EditMqttCaFile->text().trimmed().toStdString();
+    mqtt.user = EditMqttUser->text().toStdString();
+    mqtt.password = EditMqttPassword->text().toStdString();
+    mqtt.client_id = EditMqttClientId->text().trimmed().toStdString();
+    mqtt.prefix = EditMqttPrefix->text().trimmed().toStdString();
+    mqtt.commands = CheckBoxMqttCommands->isChecked();
+    mqtt.discovery = CheckBoxMqttDiscovery->isChecked();
+    return mqtt;
 }
 
 TF_Setup::TFlagBoxes TF_Setup::FlagBoxes() const {

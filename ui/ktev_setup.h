@@ -1,6 +1,6 @@
 #pragma once
 
-// The settings dialog: four tabs of controls that are the live holders of the service and
+// The settings dialog: five tabs of controls that are the live holders of the service and
 // record settings. Every change in a control reaches the thread-safe current settings at once,
 // so the service and the record list read what the dialog shows.
 
@@ -17,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class TCurrentSettings;
 class TF_Main;
@@ -58,6 +59,9 @@ public:
     // The Setup section of the settings file into the controls and out of them.
     void Load(const TSetupOptions& setup);
     TSetupOptions Collect() const;
+    // The Mqtt section likewise; the gateway takes it when the dialog closes.
+    void LoadMqtt(const TMqttSettings& mqtt);
+    TMqttSettings CollectMqtt() const;
 
     // The controls, named as the window design names them.
     QTabWidget* PageControl = nullptr;
@@ -99,6 +103,18 @@ public:
     QPushButton* ButtonSoundTestAttention = nullptr;
     QPushButton* ButtonSoundTestFailure = nullptr;
     QPushButton* ButtonSoundTestStop = nullptr;
+    // The MQTT tab: the gateway to a broker.
+    QCheckBox* CheckBoxMqttEnabled = nullptr;
+    QLineEdit* EditMqttHost = nullptr;
+    QSpinBox* SpinMqttPort = nullptr;
+    QCheckBox* CheckBoxMqttTls = nullptr;
+    QLineEdit* EditMqttCaFile = nullptr;
+    QLineEdit* EditMqttUser = nullptr;
+    QLineEdit* EditMqttPassword = nullptr;
+    QLineEdit* EditMqttClientId = nullptr;
+    QLineEdit* EditMqttPrefix = nullptr;
+    QCheckBox* CheckBoxMqttCommands = nullptr;
+    QCheckBox* CheckBoxMqttDiscovery = nullptr;
     QPushButton* ButtonSave = nullptr;
     QPushButton* ButtonClose = nullptr;
 
@@ -117,6 +133,7 @@ private:
     QWidget* BuildComTab();
     QWidget* BuildRecordsTab();
     QWidget* BuildSoundTab();
+    QWidget* BuildMqttTab();
     void ButtonSaveClick();
     void AddPortItem(TPortListEntry entry);
     // The selected port into the settings and its description into the label.

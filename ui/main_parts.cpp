@@ -6,6 +6,8 @@
 #include "device/active_alarms.h"
 #include "device/device.h"
 #include "log/log.h"
+#include "mqtt/mqtt_gateway.h"
+#include "mqtt/state_changes.h"
 #include "records/audit.h"
 #include "records/record.h"
 #include "ui/active_alarms_view.h"
@@ -46,10 +48,15 @@ void TMainParts::Create(const TMainPartsLinks& links) {
     Record = std::make_unique<TRecord>(record_links);
     Alarms = std::make_unique<TActiveAlarms>(Log.get(), *Record, *SQLite);
     Sound->SetKeeper(Alarms.get());
+    mqtt_changes_ = std::make_unique<TStateChanges>();
     Device = std::make_unique<TDevice>(Log.get(), *Record, *SQLite, *links.views, *links.port,
                                        *links.settings, links.db_retry_ms);
     Device->SetAudit(Audit.get());
     Device->SetActiveAlarms(Alarms.get());
+    Device->SetChangeSink(mqtt_changes_.get());
+    // Started by the settings file's [Mqtt] section.
+    mqtt_ = std::make_unique<TMqttGateway>(Log.get(), *Record, *Device, *mqtt_changes_,
+                                           [sqlite = SQLite.get()] { return sqlite->GetPath(); });
     CreateViews(links);
 }
 
@@ -101,7 +108,10 @@ void TMainParts::Destroy() {
     // The tree's thread and nodes read the device table; the device service still switches the
     // record list off as it stops, and the list's loads end before the database goes.
     device_tree_.reset();
+    // Says "offline" and keeps its mark; it reads the device table and the database file.
+    mqtt_.reset();
     Device.reset();
+    mqtt_changes_.reset();
     // Its thread writes what the operator acknowledged, to the audit trail too, before it ends.
     alarms_view_.reset();
     if (Alarms) {

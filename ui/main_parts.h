@@ -2,7 +2,8 @@
 
 // The system's parts behind the main window, created in their order and destroyed in the
 // closing order: the log and its pane, the sound output, the database, the audit trail, the
-// sound player, the event records, the active alarms, the device service, and the record list,
+// sound player, the event records, the active alarms, the device service, the MQTT gateway, and
+// the record list,
 // the device tree, the active alarms' panel and the audit trail's view on the window's views.
 // The settings they read and the window's controls outlive them.
 
@@ -25,12 +26,14 @@ class TDeviceTreeUi;
 class TDeviceViews;
 class TKordeya32;
 class TLog;
+class TMqttGateway;
 class TQtLogPane;
 class TQtSoundOutput;
 class TRecord;
 class TRecordListUi;
 class TSQLite;
 class TSound;
+class TStateChanges;
 struct TMainWindowWidgets;
 
 // What the parts are given; every pointer is required and outlives them.
@@ -75,6 +78,7 @@ public:
     TActiveAlarms* GetActiveAlarms() const { return Alarms.get(); }
     TActiveAlarmsUi* GetActiveAlarmsView() const { return alarms_view_.get(); }
     TDevice* GetDevice() const { return Device.get(); }
+    TMqttGateway* GetMqttGateway() const { return mqtt_.get(); }
     TQtSoundOutput* GetSoundOutput() const { return sound_output_.get(); }
     TRecordListUi* GetRecordList() const { return record_list_.get(); }
     TDeviceTreeUi* GetDeviceTree() const { return device_tree_.get(); }
@@ -92,7 +96,10 @@ private:
     std::unique_ptr<TSound> Sound;
     std::unique_ptr<TRecord> Record;
     std::unique_ptr<TActiveAlarms> Alarms;
+    // The bus thread's hand-off to the MQTT gateway outlives the service that feeds it.
+    std::unique_ptr<TStateChanges> mqtt_changes_;
     std::unique_ptr<TDevice> Device;
+    std::unique_ptr<TMqttGateway> mqtt_;
     std::unique_ptr<TRecordListUi> record_list_;
     std::unique_ptr<TDeviceTreeUi> device_tree_;
     std::unique_ptr<TActiveAlarmsUi> alarms_view_;

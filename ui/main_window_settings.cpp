@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "log/log.h"
+#include "mqtt/mqtt_gateway.h"
 #include "records/audit.h"
 #include "records/record_list.h"
 #include "ui/ktev_setup.h"
@@ -140,6 +141,10 @@ void TMainWindowSettings::Apply(const TSettingsFileValues& values, TF_Setup* set
     }
     if (setup != nullptr) {
         setup->Load(values.setup);
+        setup->LoadMqtt(values.mqtt);
+    }
+    if (TMqttGateway* mqtt = parts_.GetMqttGateway()) {
+        mqtt->Start(values.mqtt);
     }
     if (TAudit* audit = parts_.GetAudit()) {
         audit->SetOperatorName(values.operator_name);
@@ -179,6 +184,9 @@ TSettingsFileValues TMainWindowSettings::Collect(const TF_Setup* setup) {
     }
     if (setup != nullptr) {
         values.setup = setup->Collect();
+        values.mqtt = setup->CollectMqtt();
+    } else if (const TMqttGateway* mqtt = parts_.GetMqttGateway()) {
+        values.mqtt = mqtt->Settings();
     }
     return values;
 }

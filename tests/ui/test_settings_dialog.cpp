@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSoundEffect>
+#include <QSpinBox>
 #include <QTabWidget>
 
 #include <cstdlib>
@@ -48,7 +49,7 @@ private slots:
         f.Create();
         TF_Setup& s = *f.setup;
         QCOMPARE(s.windowTitle(), QStringLiteral("Настройки"));
-        QCOMPARE(s.PageControl->count(), 4);
+        QCOMPARE(s.PageControl->count(), 5);
         QCOMPARE(s.PageControl->currentIndex(), 0);
         QCOMPARE(s.GetRecordsMask(), 0x7FFFFFFF);
         QVERIFY(s.EditDBFile->text().isEmpty());
@@ -216,6 +217,43 @@ private slots:
         s.ButtonSave->click();
         QCOMPARE(s.GetRecordsMask(), 268435455);
         QVERIFY(f.ReadIni().find("RecordsMask=268435455") != std::string::npos);
+    }
+
+    void mqttTabLoadsAndSavesItsSection() {
+        WindowFixture f;
+        // Enabled towards a port where nothing listens: the gateway runs and says so.
+        f.Start("[Setup]\nIsAutoRun=0\n[Mqtt]\nEnabled=1\nHost=127.0.0.1\nPort=1\nTls=1\n"
+                "CaFile=/etc/ca.pem\nUser=guard\nPassword=s3cret;x\nClientId=post-1\n"
+                "Prefix=site/a\nCommands=1\n");
+        TF_Setup& s = *f.setup;
+        QCOMPARE(s.PageControl->tabText(4), QStringLiteral("MQTT"));
+        QVERIFY(s.CheckBoxMqttEnabled->isChecked());
+        QCOMPARE(s.EditMqttHost->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(s.SpinMqttPort->value(), 1);
+        QVERIFY(s.CheckBoxMqttTls->isChecked() && s.CheckBoxMqttCommands->isChecked());
+        QVERIFY(!s.CheckBoxMqttDiscovery->isChecked());
+        QCOMPARE(s.EditMqttCaFile->text(), QStringLiteral("/etc/ca.pem"));
+        QCOMPARE(s.EditMqttUser->text(), QStringLiteral("guard"));
+        QCOMPARE(s.EditMqttPassword->text(), QStringLiteral("s3cret;x"));
+        QCOMPARE(s.EditMqttPassword->echoMode(), QLineEdit::Password);
+        QCOMPARE(s.EditMqttClientId->text(), QStringLiteral("post-1"));
+        QCOMPARE(s.EditMqttPrefix->text(), QStringLiteral("site/a"));
+
+        QTRY_VERIFY(f.LogHasInOrder({"MQTT: брокер 127.0.0.1:1 недоступен"}));
+        for (const std::string& text : f.LogTexts()) {
+            QVERIFY2(text.find("s3cret") == std::string::npos, text.c_str());
+        }
+
+        s.show();
+        s.CheckBoxMqttEnabled->setChecked(false);
+        s.SpinMqttPort->setValue(1884);
+        s.CheckBoxMqttDiscovery->setChecked(true);
+        s.ButtonSave->click();
+        const std::string ini = f.ReadIni();
+        for (const char* line : {"[Mqtt]", "Enabled=0", "Host=127.0.0.1", "Port=1884",
+                                 "Password=s3cret;x", "Prefix=site/a", "Discovery=1"}) {
+            QVERIFY2(ini.find(line) != std::string::npos, line);
+        }
     }
 
     void saveThatCannotWriteKeepsTheDialogOpen() {

@@ -11,6 +11,7 @@ constexpr std::string_view FIELDS_WIDTH = "FieldsWidth";
 constexpr std::string_view FIELDS_CHECKED = "FieldsChecked";
 constexpr std::string_view SETUP = "Setup";
 constexpr std::string_view OPERATOR = "Operator";
+constexpr std::string_view MQTT = "Mqtt";
 
 // Every key the program writes, in the order the file is written.
 template <typename Values, typename Visit>
@@ -34,6 +35,17 @@ void ForEachKey(Values& v, Visit&& visit) {
         }
     }
     visit(OPERATOR, "Name", v.operator_name);
+    visit(MQTT, "Enabled", v.mqtt.enabled);
+    visit(MQTT, "Host", v.mqtt.host);
+    visit(MQTT, "Port", v.mqtt.port);
+    visit(MQTT, "Tls", v.mqtt.tls);
+    visit(MQTT, "CaFile", v.mqtt.ca_file);
+    visit(MQTT, "User", v.mqtt.user);
+    visit(MQTT, "Password", v.mqtt.password);
+    visit(MQTT, "ClientId", v.mqtt.client_id);
+    visit(MQTT, "Prefix", v.mqtt.prefix);
+    visit(MQTT, "Commands", v.mqtt.commands);
+    visit(MQTT, "Discovery", v.mqtt.discovery);
 }
 
 // Each value comes in holding its default.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/profile_file.h"
+#include "mqtt/mqtt_settings.h"
 #include "records/record_types.h"
 #include "ui/settings/setup_options.h"
 
@@ -54,6 +55,8 @@ struct TSettingsFileValues {
     // Section Operator, key Name: who the audit trail names; empty: the user the program runs
     // as.
     std::string operator_name;
+    // Section Mqtt: the gateway to a broker.
+    TMqttSettings mqtt;
 };
 
 // Every key of the file; a missing or unreadable key gives its default (DBFile gives
