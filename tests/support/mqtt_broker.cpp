@@ -23,6 +23,14 @@ namespace {
 
 constexpr auto DEADLINE = std::chrono::seconds(20);
 
+sockaddr_in Loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    return a;
+}
+
 // A port nobody uses now, below the kernel's range of ephemeral ports: while a broker of a test
 // is stopped, its port must not go to a connection or to the broker of another test, which a
 // port the kernel hands out could (a test asking the kernel for a free port gets it back).
@@ -32,11 +40,8 @@ int FreePort() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const int port = pick(random);
         const int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        const bool free = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        const sockaddr_in a = Loopback(port);
+        const bool free = bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
         close(s);
         if (free) {
             return port;
@@ -52,11 +57,8 @@ std::string CurrentUser() {
 
 bool Accepts(int port) {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const sockaddr_in a = Loopback(port);
+    const bool ok = connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     close(s);
     return ok;
 }
