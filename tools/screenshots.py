@@ -98,6 +98,9 @@ def shoot(build, out, size, com):
         xdotool(env, "key", "--window", main, "F12")
         window_of(env, "Настройки")
         snap(env, out / ("settings-%s.png" % size))
+        # The last tab, MQTT: one step back from the first.
+        xdotool(env, "key", "ctrl+shift+Tab")
+        snap(env, out / ("settings-mqtt-%s.png" % size))
         xdotool(env, "key", "Escape")
     finally:
         if ws is not None:
